@@ -1,0 +1,22 @@
+// File-scope state of the one GPS manager. Constant-initialised: it is valid
+// (device closed, locks unlocked, slots empty) before any code of the library
+// runs, and needs no constructor at load.
+#include "manager/gps_manager.h"
+
+namespace vyr::mng {
+
+namespace {
+constinit GpsManager gManager{};
+}  // namespace
+
+GpsManager& manager() noexcept { return gManager; }
+
+int32_t deviceFd() noexcept { return gManager.gpsDevFd; }
+
+void setDeviceFd(int32_t fd) noexcept { gManager.gpsDevFd = fd; }
+
+void lockRecord() noexcept { pthread_mutex_lock(&gManager.recordLock); }
+
+void unlockRecord() noexcept { pthread_mutex_unlock(&gManager.recordLock); }
+
+}  // namespace vyr::mng
