@@ -1,0 +1,285 @@
+// Epoch collector and dispatch, on the reader thread.
+//
+// Each sentence is classified by the first group (GGA, GSA, RMC, GPS GSV,
+// BeiDou GSV) whose name occurs anywhere in its text, stored into its slot of
+// the raw set and the epoch is dispatched as soon as its completion mask is
+// set. Stores into the raw set, the parse and the clearing are made under
+// recordLock so that pull copies on other threads always see one whole state;
+// the collection header is touched only by the reader thread.
+#include "manager/collector.h"
+
+#include <climits>
+#include <cstddef>
+#include <cstring>
+
+#include "common/log.h"
+#include "common/mutex_guard.h"
+#include "manager/gps_manager.h"
+#include "manager/registry.h"
+
+namespace vyr::mng {
+
+namespace {
+
+constexpr size_t kMaxSentenceChars = VYR_GPS_SENTENCE_SIZE - 1;
+constexpr int32_t kMaxGsvMessages = 4;
+
+// Sentence groups in the order they are tried; a lower value wins when the
+// text holds names of several groups.
+enum class Group : uint8_t { Gga = 1, Gsa, Rmc, GpGsv, BdGsv, None };
+
+// Group of the five-letter name starting at text, or None. The names are
+// GNGGA BDGGA GPGGA | GPGSA GNGSA | GNRMC GPRMC | GPGSV | BDGSV. Compares
+// stop at the first mismatch, and a NUL never matches, so nothing past the
+// end of the text is read.
+constexpr Group groupOfNameAt(const char* text) noexcept {
+    if (text[0] == 'G') {
+        const char talker = text[1];
+        if (talker != 'N' && talker != 'P') {
+            return Group::None;
+        }
+        if (text[2] == 'G') {
+            if (text[3] == 'G') {
+                return text[4] == 'A' ? Group::Gga : Group::None;
+            }
+            if (text[3] == 'S') {
+                if (text[4] == 'A') {
+                    return Group::Gsa;
+                }
+                if (text[4] == 'V' && talker == 'P') {
+                    return Group::GpGsv;
+                }
+            }
+            return Group::None;
+        }
+        return (text[2] == 'R' && text[3] == 'M' && text[4] == 'C') ? Group::Rmc : Group::None;
+    }
+    if (text[0] == 'B' && text[1] == 'D' && text[2] == 'G') {
+        if (text[3] == 'G' && text[4] == 'A') {
+            return Group::Gga;
+        }
+        if (text[3] == 'S' && text[4] == 'V') {
+            return Group::BdGsv;
+        }
+    }
+    return Group::None;
+}
+
+struct Classified {
+    Group group;
+    size_t length;
+};
+
+// One pass over the text gives both its group and its length, so that no
+// sentence is searched nine times or measured twice.
+Classified classify(const char* text) noexcept {
+    Group best = Group::None;
+    const char* p = text;
+    for (; *p != '\0'; ++p) {
+        if (*p == 'G' || *p == 'B') {
+            const Group group = groupOfNameAt(p);
+            if (group < best) {
+                best = group;
+            }
+        }
+    }
+    return {best, static_cast<size_t>(p - text)};
+}
+
+// Copies at most 179 characters and a NUL into a slot, as a formatted copy
+// bounded by the slot size would; the rest of the slot is left as it is.
+void storeSentence(char (&slot)[VYR_GPS_SENTENCE_SIZE], const char* sentence,
+                   size_t length) noexcept {
+    const size_t count = length < kMaxSentenceChars ? length : kMaxSentenceChars;
+    MutexGuard lock(manager().recordLock);
+    std::memcpy(slot, sentence, count);
+    slot[count] = '\0';
+}
+
+constexpr bool isScanSpace(char c) noexcept {
+    return c == ' ' || (c >= '\t' && c <= '\r');
+}
+
+// Reads one decimal integer the way the C library's "%d" conversion does:
+// leading white space, an optional sign, at least one digit, the value taken
+// as a long (saturated on overflow) and then narrowed to int. Advances text
+// past what it read; false when no digit follows.
+bool scanDecimal(const char*& text, int32_t& out) noexcept {
+    const char* p = text;
+    while (isScanSpace(*p)) {
+        ++p;
+    }
+    const bool negative = *p == '-';
+    if (*p == '-' || *p == '+') {
+        ++p;
+    }
+    if (*p < '0' || *p > '9') {
+        return false;
+    }
+    constexpr unsigned long kPositiveLimit = LONG_MAX;
+    constexpr unsigned long kNegativeLimit = kPositiveLimit + 1UL;
+    const unsigned long limit = negative ? kNegativeLimit : kPositiveLimit;
+    unsigned long magnitude = 0;
+    bool overflow = false;
+    for (; *p >= '0' && *p <= '9'; ++p) {
+        const unsigned long digit = static_cast<unsigned long>(*p - '0');
+        if (!overflow && magnitude > (limit - digit) / 10UL) {
+            overflow = true;
+        }
+        if (!overflow) {
+            magnitude = magnitude * 10UL + digit;
+        }
+    }
+    long value = 0;
+    if (overflow) {
+        value = negative ? LONG_MIN : LONG_MAX;
+    } else if (negative) {
+        value = magnitude == kNegativeLimit ? LONG_MIN : -static_cast<long>(magnitude);
+    } else {
+        value = static_cast<long>(magnitude);
+    }
+    out = static_cast<int32_t>(value);  // narrowed modulo 2^32, as the library's store does
+    text = p;
+    return true;
+}
+
+struct GsvCounters {
+    int32_t total = 0;
+    int32_t number = 0;
+};
+
+// Equivalent of sscanf(text, "$GPGSV,%d,%d,", &total, &number) (or the BeiDou
+// prefix): the prefix must stand at the start of the text; a value that is not
+// converted stays 0. The trailing comma decides nothing about the values.
+GsvCounters readGsvCounters(const char* text, const char (&prefix)[8]) noexcept {
+    GsvCounters counters;
+    for (size_t i = 0; i + 1 < sizeof(prefix); ++i) {
+        if (text[i] != prefix[i]) {
+            return counters;
+        }
+    }
+    const char* p = text + sizeof(prefix) - 1;
+    if (!scanDecimal(p, counters.total) || *p != ',') {
+        return counters;
+    }
+    ++p;
+    scanDecimal(p, counters.number);
+    return counters;
+}
+
+struct GsvSeries {
+    int32_t& total;
+    int32_t& number;
+    char (&slots)[kMaxGsvMessages][VYR_GPS_SENTENCE_SIZE];
+    uint32_t completeFlag;
+};
+
+// Message numbers outside 1..4 are dropped; the series completes at the
+// sentence whose number equals the announced total (capped at 4).
+void collectGsv(GpsRawHeader& header, const GsvSeries& series, const GsvCounters counters,
+                const char* sentence, size_t length) noexcept {
+    if (counters.number < 1 || counters.number > kMaxGsvMessages) {
+        return;
+    }
+    series.number = counters.number;
+    series.total = counters.total >= kMaxGsvMessages ? kMaxGsvMessages : counters.total;
+    storeSentence(series.slots[counters.number - 1], sentence, length);
+    if (series.total == series.number) {
+        header.flags |= series.completeFlag;
+    }
+}
+
+constexpr char kGpGsvPrefix[8] = "$GPGSV,";
+constexpr char kBdGsvPrefix[8] = "$BDGSV,";
+
+}  // namespace
+
+int32_t GPSPARSER_MsgProc(const char* sentence) noexcept {
+    GpsManager& mng = manager();
+    GpsRawHeader& header = mng.rawHeader;
+    GpsRawData& raw = mng.gpsRawData;
+    const Classified input = classify(sentence);
+    const bool open = (header.flags & kFlagGga) != 0;
+
+    switch (input.group) {
+        case Group::Gga:
+            storeSentence(raw.ggaStr, sentence, input.length);
+            header.flags |= kFlagGga;
+            break;
+        case Group::Gsa:
+            if (open) {
+                storeSentence(raw.gsaStr[(header.flags & kFlagGsa) == 0 ? 0 : 1], sentence,
+                              input.length);
+                header.flags |= kFlagGsa;
+            }
+            break;
+        case Group::Rmc:
+            if (open) {
+                storeSentence(raw.rmcStr, sentence, input.length);
+                header.flags |= kFlagRmc;
+            }
+            break;
+        case Group::GpGsv:
+            if (open) {
+                collectGsv(header,
+                           {header.gpGsvTotal, header.gpGsvNum, raw.gpGsvStr, kFlagGpGsvComplete},
+                           readGsvCounters(sentence, kGpGsvPrefix), sentence, input.length);
+            }
+            break;
+        case Group::BdGsv:
+            if (mng.bdSupported == 0) {
+                VYR_LOG_WAR("SupportBD!\n");
+            }
+            mng.bdSupported = 1;
+            if (open) {
+                collectGsv(header,
+                           {header.bdGsvTotal, header.bdGsvNum, raw.bdGsvStr, kFlagBdGsvComplete},
+                           readGsvCounters(sentence, kBdGsvPrefix), sentence, input.length);
+            }
+            break;
+        case Group::None:
+            break;
+    }
+
+    const uint32_t mask = mng.bdSupported != 0 ? kCompleteMaskGpsBd : kCompleteMaskGps;
+    if ((header.flags & mask) == mask) {
+        GPS_DataProc();
+    }
+    return 0;
+}
+
+int32_t GPS_DataProc() noexcept {
+    GpsManager& mng = manager();
+    int32_t parseResult = 0;
+    {
+        MutexGuard record(mng.recordLock);
+        parseResult = GPSPARSER_ParseRawData(&mng.gpsRawData, &mng.msgPacket);
+    }
+    if (parseResult != 0) {
+        VYR_LOG_ERR("Parser GPS Raw data failed!\n");
+    }
+    MutexGuard callbacks(mng.mngLock);
+    invokeDataCallbacksLocked(&mng.msgPacket);
+    MutexGuard record(mng.recordLock);
+    mng.rawHeader = GpsRawHeader{};
+    std::memset(&mng.gpsRawData, 0, sizeof(mng.gpsRawData));
+    return 0;
+}
+
+}  // namespace vyr::mng
+
+// A text operation for callers that want GPS talker names on the position
+// sentences; the library itself never calls it.
+extern "C" void VyrReplaceGNToGP(char* text) {
+    if (text == nullptr) {
+        return;
+    }
+    char* const gga = std::strstr(text, "GNGGA");
+    char* const rmc = std::strstr(text, "GNRMC");
+    if (gga != nullptr) {
+        gga[1] = 'P';
+    }
+    if (rmc != nullptr) {
+        rmc[1] = 'P';
+    }
+}
