@@ -228,8 +228,8 @@ bool scanFieldsV(const char* sentence, const char* format, va_list args) {
         if (absent && !optional) return false;
         const char* stop = nullptr;
         switch (*letter) {
-            case 't':
-                stop = absent ? nullptr : scanTypeText(field, va_arg(args, char*));
+            case 't':  // an absent field ("") has no "$": "t" fails even after ";"
+                stop = scanTypeText(field, va_arg(args, char*));
                 break;
             case 'T':
                 stop = scanTime(field, va_arg(args, GpsTime*));
