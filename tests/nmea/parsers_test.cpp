@@ -97,19 +97,10 @@ TEST(ParseRmc, OtherFormatterWritesFieldsButNoCorrections) {
 TEST(ParseGga, FullRecordAndSilentFailures) {
     GpsGga gga{};
     ASSERT_EQ(GPSPARSER_ParseGGA(&gga, kGga), 1);
-    const GpsGga expected{{12, 35, 19, 0},
-                          {-4807038, 1000},
-                          {-1131000, 1000},
-                          1,
-                          8,
-                          {9, 10},
-                          {5454, 10},
-                          'M',
-                          {},
-                          {469, 10},
-                          'M',
-                          {},
-                          {0, 0}};
+    // clang-format off
+    const GpsGga expected{{12, 35, 19, 0}, {-4807038, 1000}, {-1131000, 1000}, 1, 8, {9, 10},
+                          {5454, 10}, 'M', {}, {469, 10}, 'M', {}, {0, 0}};
+    // clang-format on
     EXPECT_TRUE(sameBytes(gga, expected));
     vyr::test::logClock = {};
     const auto lines = capturedLogLines([&] {
