@@ -16,6 +16,7 @@
 #include "common/mutex_guard.h"
 #include "manager/gps_manager.h"
 #include "manager/registry.h"
+#include "nmea/parsers.h"
 
 namespace vyr::mng {
 
@@ -253,7 +254,7 @@ int32_t GPS_DataProc() noexcept {
     int32_t parseResult = 0;
     {
         MutexGuard record(mng.recordLock);
-        parseResult = GPSPARSER_ParseRawData(&mng.gpsRawData, &mng.msgPacket);
+        parseResult = nmea::GPSPARSER_ParseRawData(&mng.gpsRawData, &mng.msgPacket);
     }
     if (parseResult != 0) {
         VYR_LOG_ERR("Parser GPS Raw data failed!\n");
