@@ -71,20 +71,27 @@ struct Classified {
     size_t length;
 };
 
-// One pass over the text gives both its group and its length, so that no
-// sentence is searched nine times or measured twice.
+// Every name holds a "G" (the BeiDou names at their third letter), so only
+// the places of "G" need a look: the library's string search skips the rest of
+// the text in wide steps. The lowest group found anywhere wins, exactly as
+// searching the names group by group would decide; nothing can beat GGA, so
+// the search ends there.
 Classified classify(const char* text) noexcept {
+    const size_t length = std::strlen(text);
+    const char* const end = text + length;
     Group best = Group::None;
     const char* p = text;
-    for (; *p != '\0'; ++p) {
-        if (*p == 'G' || *p == 'B') {
-            const Group group = groupOfNameAt(p);
-            if (group < best) {
-                best = group;
-            }
+    while (best != Group::Gga && (p = static_cast<const char*>(std::memchr(
+                                      p, 'G', static_cast<size_t>(end - p)))) != nullptr) {
+        Group group = groupOfNameAt(p);
+        if (p - text >= 2 && p[-2] == 'B' && p[-1] == 'D') {
+            const Group beidou = groupOfNameAt(p - 2);
+            group = beidou < group ? beidou : group;
         }
+        best = group < best ? group : best;
+        ++p;
     }
-    return {best, static_cast<size_t>(p - text)};
+    return {best, length};
 }
 
 // Copies at most 179 characters and a NUL into a slot, as a formatted copy
