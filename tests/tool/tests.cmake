@@ -1,0 +1,29 @@
+# The vyr-gps tool, the bundled captures and the installed package.
+if(TARGET vyr-gps)
+  find_package(nlohmann_json 3 CONFIG REQUIRED)
+  vyr_add_gtest(tool_replay_test SOURCES tool/tool_replay_test.cpp
+    LIBS nlohmann_json::nlohmann_json DEVICE)
+  target_compile_definitions(tool_replay_test PRIVATE
+    VYR_TEST_TOOL_PATH="$<TARGET_FILE:vyr-gps>")
+  add_dependencies(tool_replay_test vyr-gps)
+endif()
+
+vyr_add_gtest(tool_capture_test SOURCES tool/capture_test.cpp)
+target_compile_definitions(tool_capture_test PRIVATE
+  VYR_TEST_TOOL_PATH=""
+  VYR_TEST_CAPTURE_GEN="${PROJECT_SOURCE_DIR}/tools/capture-gen/capture_gen.py")
+
+# Install into a scratch prefix and build a consumer against it with
+# pkg-config and with find_package. Not under sanitizers (the consumer is
+# built without them) and not when cross-compiling (it runs on the host).
+if(NOT VYR_SANITIZE AND NOT CMAKE_CROSSCOMPILING)
+  add_test(NAME tool_package_consumer
+    COMMAND ${CMAKE_COMMAND}
+      -DBUILD_DIR=${CMAKE_BINARY_DIR}
+      -DCONSUMER_DIR=${CMAKE_CURRENT_SOURCE_DIR}/tool/consumer
+      -DWORK_DIR=${CMAKE_CURRENT_BINARY_DIR}/package-consumer
+      -DGENERATOR=${CMAKE_GENERATOR}
+      -DC_COMPILER=${CMAKE_C_COMPILER}
+      -P ${CMAKE_CURRENT_SOURCE_DIR}/tool/package_consumer.cmake)
+  set_tests_properties(tool_package_consumer PROPERTIES LABELS "package" TIMEOUT 300)
+endif()
