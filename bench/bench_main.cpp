@@ -66,29 +66,33 @@ void BM_Scan(benchmark::State& state) {
 }
 BENCHMARK(BM_Scan);
 
-template <typename Record, int32_t (*Parse)(Record*, const char*)>
-void BM_Parse(benchmark::State& state, const char* sentence) {
+template <typename Record>
+void runParse(benchmark::State& state, int32_t (*parse)(Record*, const char*),
+              const char* sentence) {
     quiet();
     Record record{};
     for (auto _ : state) {
-        benchmark::DoNotOptimize(Parse(&record, sentence));
+        benchmark::DoNotOptimize(parse(&record, sentence));
         benchmark::ClobberMemory();
     }
     state.SetItemsProcessed(static_cast<int64_t>(state.iterations()));
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * std::strlen(sentence)));
 }
-BENCHMARK_CAPTURE((BM_Parse<GpsRmc, GPSPARSER_ParseRMC>), RMC, kBurst[3].c_str());
-BENCHMARK_CAPTURE((BM_Parse<GpsGga, GPSPARSER_ParseGGA>), GGA, kBurst[0].c_str());
-BENCHMARK_CAPTURE((BM_Parse<GpsGsa, GPSPARSER_ParseGSA>), GSA, kBurst[1].c_str());
-BENCHMARK_CAPTURE((BM_Parse<GpsGsv, GPSPARSER_ParseGSV>), GSV, kBurst[4].c_str());
-BENCHMARK_CAPTURE((BM_Parse<GpsGll, GPSPARSER_ParseGLL>), GLL,
-                  "$GNGLL,4807.03800,N,01131.00002,E,083001.00,A,A*7B");
-BENCHMARK_CAPTURE((BM_Parse<GpsGst, GPSPARSER_ParseGST>), GST,
-                  "$GNGST,083001.00,13,,,,1.8,1.4,3.1*4F");
-BENCHMARK_CAPTURE((BM_Parse<GpsVtg, GPSPARSER_ParseVTG>), VTG,
-                  "$GNVTG,084.4,T,,M,0.005,N,0.009,K,A*3D");
-BENCHMARK_CAPTURE((BM_Parse<GpsZda, GPSPARSER_ParseZDA>), ZDA,
-                  "$GNZDA,083001.00,14,05,2024,00,00*70");
+
+#define VYR_PARSE_BENCH(TYPE, RECORD, SENTENCE)                   \
+    void BM_Parse##TYPE(benchmark::State& state) {                \
+        runParse<RECORD>(state, GPSPARSER_Parse##TYPE, SENTENCE); \
+    }                                                             \
+    BENCHMARK(BM_Parse##TYPE)
+
+VYR_PARSE_BENCH(RMC, GpsRmc, kBurst[3].c_str());
+VYR_PARSE_BENCH(GGA, GpsGga, kBurst[0].c_str());
+VYR_PARSE_BENCH(GSA, GpsGsa, kBurst[1].c_str());
+VYR_PARSE_BENCH(GSV, GpsGsv, kBurst[4].c_str());
+VYR_PARSE_BENCH(GLL, GpsGll, "$GNGLL,4807.03800,N,01131.00002,E,083001.00,A,A*7B");
+VYR_PARSE_BENCH(GST, GpsGst, "$GNGST,083001.00,13,,,,1.8,1.4,3.1*4F");
+VYR_PARSE_BENCH(VTG, GpsVtg, "$GNVTG,084.4,T,,M,0.005,N,0.009,K,A*3D");
+VYR_PARSE_BENCH(ZDA, GpsZda, "$GNZDA,083001.00,14,05,2024,00,00*70");
 
 void BM_ParseRawData(benchmark::State& state) {
     quiet();
