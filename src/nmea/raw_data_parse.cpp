@@ -5,6 +5,7 @@
 // epoch's values, because the scanner rejects an empty slot before writing.
 // gsa[1] and bdGsv are never written; BeiDou satellites reach callers only as
 // text in the raw set.
+#include <algorithm>
 #include <span>
 
 #include "common/log.h"
@@ -18,9 +19,9 @@ namespace {
 // list therefore marks a tracked entry with number 0.
 void markUsedInFix(GpsGsv& gsv, std::span<const int32_t, 12> fixList) {
     for (GpsSatInfo& satellite : gsv.satellites) {
-        bool listed = false;
-        for (const int32_t id : fixList) listed |= (id == satellite.prn);
-        satellite.usedInFix = (satellite.snr != 0 && listed) ? 1 : 0;
+        const bool listed = satellite.snr != 0 && std::find(fixList.begin(), fixList.end(),
+                                                            satellite.prn) != fixList.end();
+        satellite.usedInFix = listed ? 1 : 0;
     }
 }
 

@@ -50,6 +50,14 @@ static_assert(isCSpace('\v') && !isCSpace('\0'));
 
 constexpr int32_t kInt32Max = 2147483647;
 constexpr int32_t kInt32Min = -kInt32Max - 1;
+constexpr int32_t kMaxScale = 1000000000;  // 10^9: one more digit passes kInt32Max
+
+// 0 to 9 for a digit, above 9 for anything else: one subtraction in the loops.
+constexpr uint32_t digitValue(char c) {
+    return static_cast<uint32_t>(static_cast<uint8_t>(c)) - '0';
+}
+static_assert(digitValue('0') == 0 && digitValue('9') == 9 && digitValue('/') > 9 &&
+              digitValue(':') > 9);
 
 // Stands for every field after the end of the sentence: absent fields convert
 // like empty ones; only the walk tells them apart.
@@ -117,18 +125,21 @@ const char* scanFloat(const char* field, GpsFloat* out) {
     bool point = false;
     bool digit = false;
     const char* p = field;
-    for (; isFieldChar(*p); ++p) {
+    for (;; ++p) {
         const char c = *p;
-        if (isDigit(c)) {
-            const int32_t d = c - '0';
-            if (digit && value > (kInt32Max - d) / 10) {
+        const uint32_t d = digitValue(c);
+        if (d <= 9) {
+            // value * 10 + d > 2147483647, without a division.
+            if (value >= kInt32Max / 10 && (value > kInt32Max / 10 || d > kInt32Max % 10)) {
                 if (!point) return nullptr;
                 break;
             }
-            if (scale > kInt32Max / 10) break;
-            value = digit ? value * 10 + d : d;
+            if (scale == kMaxScale) break;
+            value = value * 10 + static_cast<int32_t>(d);
+            scale *= 10;  // stays 0 before the point
             digit = true;
-            scale *= 10;
+        } else if (!isFieldChar(c)) {
+            break;
         } else if (c == '+' || c == '-') {
             if (sign != 0 || digit) return nullptr;
             sign = (c == '-') ? -1 : 1;
@@ -154,6 +165,18 @@ const char* scanFloat(const char* field, GpsFloat* out) {
 // the field's end (a tab or CR is not a field character); the walk then resumes
 // at that end, not where the number stopped.
 const char* scanInteger(const char* field, int32_t* out) {
+    // Fast path: the usual field is a few plain digits.
+    if (uint32_t d = digitValue(field[0]); d <= 9) {
+        uint32_t magnitude = d;
+        const char* p = field + 1;
+        for (d = digitValue(*p); d <= 9; d = digitValue(*++p)) {
+            magnitude = magnitude <= 214748364u ? magnitude * 10 + d : 0x80000000u;
+        }
+        if (isFieldChar(*p)) return nullptr;
+        *out = magnitude > static_cast<uint32_t>(kInt32Max) ? kInt32Max
+                                                            : static_cast<int32_t>(magnitude);
+        return p;
+    }
     if (!isFieldChar(field[0])) {
         *out = 0;
         return field;
@@ -172,8 +195,7 @@ const char* scanInteger(const char* field, int32_t* out) {
     // Saturates just above 2^31, which clamps to either bound.
     constexpr uint32_t kSaturated = 0x80000001u;
     uint32_t magnitude = 0;
-    for (; isDigit(*p); ++p) {
-        const uint32_t d = static_cast<uint32_t>(*p - '0');
+    for (uint32_t d = digitValue(*p); d <= 9; d = digitValue(*++p)) {
         magnitude = magnitude <= 214748364u ? magnitude * 10 + d : kSaturated;
     }
     if (isFieldChar(*p)) return nullptr;
@@ -221,13 +243,12 @@ bool scanFieldsV(const char* sentence, const char* format, va_list args) {
     bool absent = false;
     bool optional = false;
     for (const char* letter = format; *letter != '\0'; ++letter) {
-        if (*letter == ';') {
-            optional = true;
-            continue;
-        }
-        if (absent && !optional) return false;
+        if (absent && !optional && *letter != ';') return false;
         const char* stop = nullptr;
         switch (*letter) {
+            case ';':
+                optional = true;
+                continue;
             case 't':  // an absent field ("") has no "$": "t" fails even after ";"
                 stop = scanTypeText(field, va_arg(args, char*));
                 break;
