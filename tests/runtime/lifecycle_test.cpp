@@ -109,7 +109,8 @@ constexpr uint32_t kMinusOne = 0xFFFFFFFFu;
 std::string cellName(const testing::TestParamInfo<Cell>& param) {
     static const char* const kFaults[] = {"", "DeviceMissing", "ReleaseFails"};
     return "From" + std::to_string(param.param.from) + "_" +
-           std::string(opName(param.param.op) + 14) + kFaults[static_cast<int>(param.param.fault)];
+           std::string(opName(param.param.op)).substr(14) +
+           kFaults[static_cast<int>(param.param.fault)];
 }
 
 INSTANTIATE_TEST_SUITE_P(
