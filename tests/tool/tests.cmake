@@ -11,7 +11,9 @@ endif()
 vyr_add_gtest(tool_capture_test SOURCES tool/capture_test.cpp)
 target_compile_definitions(tool_capture_test PRIVATE
   VYR_TEST_TOOL_PATH=""
-  VYR_TEST_CAPTURE_GEN="${PROJECT_SOURCE_DIR}/tools/capture-gen/capture_gen.py")
+  VYR_TEST_CAPTURE_GEN="${PROJECT_SOURCE_DIR}/tools/capture-gen/capture_gen.py"
+  # Under an emulator the generator (a host program) is not run.
+  VYR_TEST_RUNS_EMULATED=$<BOOL:${CMAKE_CROSSCOMPILING}>)
 
 # Install into a scratch prefix and build a consumer against it with
 # pkg-config and with find_package. Not under sanitizers (the consumer is
