@@ -7,13 +7,15 @@ namespace vyr::mng {
 
 namespace {
 constinit GpsManager gManager{};
+// The serial port's descriptor, -1 while the port is closed.
+constinit int32_t gpsDevFd = -1;
 }  // namespace
 
 GpsManager& manager() noexcept { return gManager; }
 
-int32_t deviceFd() noexcept { return gManager.gpsDevFd; }
+int32_t deviceFd() noexcept { return gpsDevFd; }
 
-void setDeviceFd(int32_t fd) noexcept { gManager.gpsDevFd = fd; }
+void setDeviceFd(int32_t fd) noexcept { gpsDevFd = fd; }
 
 void lockRecord() noexcept { pthread_mutex_lock(&gManager.recordLock); }
 
