@@ -6,11 +6,34 @@
 
 namespace vyr::mng {
 
+bool Framer::frameOther(uint8_t byte) noexcept {
+    const bool lineEnd = byte == '\r' || byte == '\n';
+    if (inSentence() && !lineEnd) {
+        if (length() >= kMaxSentenceLength) {
+            discardOverflow(byte);  // also a "$": no new sentence starts
+        } else if (byte == '$') {
+            startSentence();  // the text collected so far is dropped
+        } else {
+            buffer_[length()] = static_cast<char>(byte);
+            ++state_;
+        }
+        return false;
+    }
+    if (byte == '$') {
+        startSentence();
+        return false;
+    }
+    if (lineEnd && inSentence()) {
+        state_ |= kClosed;  // the length stays readable
+        return true;
+    }
+    return false;  // between sentences: ignored
+}
+
 void Framer::startSentence() noexcept {
     std::memset(buffer_.data(), 0, buffer_.size());
     buffer_[0] = '$';
-    length_ = 1;
-    inSentence_ = true;
+    state_ = 1;
 }
 
 void Framer::discardOverflow(uint8_t byte) noexcept {

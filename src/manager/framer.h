@@ -23,26 +23,16 @@ public:
     // Feeds one byte. true when it ended a sentence: sentence() and length()
     // hold it (without the line end, zero-terminated) until the next byte.
     [[nodiscard]] bool frameByte(uint8_t byte) noexcept {
-        const bool lineEnd = byte == '\r' || byte == '\n';
-        if (inSentence_ && !lineEnd) {
-            if (length_ >= kMaxSentenceLength) {
-                discardOverflow(byte);  // also a "$": no new sentence starts
-            } else if (byte == '$') {
-                startSentence();  // the text collected so far is dropped
-            } else {
-                buffer_[length_++] = static_cast<char>(byte);
-            }
+        // Almost every byte is an ordinary character inside an open sentence
+        // with room left: one compare on the state, one on the byte (CR, LF
+        // and "$" are all at or below "$"), a store. Everything else, also
+        // the rare ordinary byte at or below "$", takes the full rules.
+        if (state_ < kMaxSentenceLength && byte > '$') [[likely]] {
+            buffer_[state_] = static_cast<char>(byte);
+            ++state_;
             return false;
         }
-        if (byte == '$') {
-            startSentence();
-            return false;
-        }
-        if (lineEnd && inSentence_) {
-            inSentence_ = false;
-            return true;
-        }
-        return false;  // between sentences: ignored
+        return frameOther(byte);
     }
 
     // The simulated source writes into buffer() (kSentenceSize bytes) and
@@ -50,13 +40,21 @@ public:
     // sentence is open is left as it was, so later device characters append
     // to the simulated text.
     [[nodiscard]] char* buffer() noexcept { return buffer_.data(); }
-    void takeSimulated(int32_t count) noexcept { length_ = static_cast<uint8_t>(count); }
+    void takeSimulated(int32_t count) noexcept {
+        state_ = (state_ & kClosed) | static_cast<uint8_t>(count);
+    }
 
     [[nodiscard]] const char* sentence() const noexcept { return buffer_.data(); }
-    [[nodiscard]] uint8_t length() const noexcept { return length_; }
-    [[nodiscard]] bool inSentence() const noexcept { return inSentence_; }
+    [[nodiscard]] uint8_t length() const noexcept { return static_cast<uint8_t>(state_); }
+    [[nodiscard]] bool inSentence() const noexcept { return (state_ & kClosed) == 0; }
 
 private:
+    // state_ holds the length in its low 8 bits, plus kClosed while no
+    // sentence is open: the per-byte test is one compare of one value.
+    static constexpr uint32_t kClosed = 0x100;
+
+    // Line ends, "$", overflow and bytes between sentences.
+    [[nodiscard]] bool frameOther(uint8_t byte) noexcept;
     // Zeroes the whole buffer so that any text in it, also one cut at 179
     // characters, stays terminated.
     void startSentence() noexcept;
@@ -64,8 +62,7 @@ private:
     [[gnu::cold]] static void discardOverflow(uint8_t byte) noexcept;
 
     std::array<char, kSentenceSize> buffer_{};
-    uint8_t length_ = 0;
-    bool inSentence_ = false;
+    uint32_t state_ = kClosed;
 };
 
 }  // namespace vyr::mng
