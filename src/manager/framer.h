@@ -24,11 +24,12 @@ public:
     // hold it (without the line end, zero-terminated) until the next byte.
     [[nodiscard]] bool frameByte(uint8_t byte) noexcept {
         // Almost every byte is an ordinary character inside an open sentence
-        // with room left: one compare on the state, one on the byte (CR, LF
-        // and "$" are all at or below "$"), a store. Everything else, also
-        // the rare ordinary byte at or below "$", takes the full rules.
-        if (state_ < kMaxSentenceLength && byte > '$') [[likely]] {
-            buffer_[state_] = static_cast<char>(byte);
+        // with room left: one compare of the state against the byte's limit,
+        // and a store. Line ends, "$", overflow and closed states take the
+        // full rules.
+        const uint32_t state = state_;
+        if (state < kAppendLimit[byte]) [[likely]] {
+            buffer_[state] = static_cast<char>(byte);
             ++state_;
             return false;
         }
@@ -52,6 +53,17 @@ private:
     // state_ holds the length in its low 8 bits, plus kClosed while no
     // sentence is open: the per-byte test is one compare of one value.
     static constexpr uint32_t kClosed = 0x100;
+
+    // Per byte, the states below which it is simply appended: none for CR,
+    // LF and "$", the open states with room left for every other byte.
+    static constexpr std::array<uint8_t, 256> kAppendLimit = [] {
+        std::array<uint8_t, 256> limits{};
+        for (uint32_t b = 0; b < limits.size(); ++b) {
+            const bool framing = b == '\r' || b == '\n' || b == '$';
+            limits[b] = framing ? 0 : kMaxSentenceLength;
+        }
+        return limits;
+    }();
 
     // Line ends, "$", overflow and bytes between sentences.
     [[nodiscard]] bool frameOther(uint8_t byte) noexcept;
