@@ -238,46 +238,70 @@ const char* scanText(const char* field, char* out) {
     return p;
 }
 
+// The usual "i" field: up to nine plain digits ending the field, whose value
+// cannot pass the 32-bit range. Returns where the digits stop, or nullptr for
+// any other field, which then takes scanInteger's full rules.
+inline const char* scanShortInteger(const char* field, int32_t* out) {
+    uint32_t d = digitValue(field[0]);
+    if (d > 9) return nullptr;
+    uint32_t value = d;
+    const char* p = field + 1;
+    for (d = digitValue(*p); d <= 9; d = digitValue(*++p)) value = value * 10 + d;  // may wrap
+    if (p - field > 9 || isFieldChar(*p)) return nullptr;
+    *out = static_cast<int32_t>(value);
+    return p;
+}
+
 bool scanFieldsV(const char* sentence, const char* format, va_list args) {
     const char* field = sentence;
-    bool absent = false;
     bool optional = false;
-    for (const char* letter = format; *letter != '\0'; ++letter) {
-        if (absent && !optional && *letter != ';') return false;
+    bool blocked = false;  // the sentence has ended and no ";" allowed absent fields
+    for (const char* letter = format;; ++letter) {
+        if (blocked && *letter != ';') return *letter == '\0';
         const char* stop = nullptr;
-        switch (*letter) {
-            case ';':
-                optional = true;
+        if (*letter == 'i') [[likely]] {
+            int32_t* const out = va_arg(args, int32_t*);
+            stop = scanShortInteger(field, out);
+            if (stop != nullptr && *stop == ',') [[likely]] {
+                field = stop + 1;
                 continue;
-            case 't':  // an absent field ("") has no "$": "t" fails even after ";"
-                stop = scanTypeText(field, va_arg(args, char*));
-                break;
-            case 'T':
-                stop = scanTime(field, va_arg(args, GpsTime*));
-                break;
-            case 'D':
-                stop = scanDate(field, va_arg(args, GpsDate*));
-                break;
-            case 'f':
-                stop = scanFloat(field, va_arg(args, GpsFloat*));
-                break;
-            case 'i':
-                stop = scanInteger(field, va_arg(args, int32_t*));
-                break;
-            case 'c':
-                stop = scanCharacter(field, va_arg(args, char*));
-                break;
-            case 'd':
-                stop = scanDirection(field, va_arg(args, int32_t*));
-                break;
-            case 's':
-                stop = scanText(field, va_arg(args, char*));
-                break;
-            case '_':
-                stop = field;
-                break;
-            default:
-                return false;
+            }
+            if (stop == nullptr) stop = scanInteger(field, out);
+        } else {
+            switch (*letter) {
+                case '\0':
+                    return true;
+                case ';':
+                    optional = true;
+                    blocked = false;
+                    continue;
+                case 't':  // an absent field ("") has no "$": "t" fails even after ";"
+                    stop = scanTypeText(field, va_arg(args, char*));
+                    break;
+                case 'T':
+                    stop = scanTime(field, va_arg(args, GpsTime*));
+                    break;
+                case 'D':
+                    stop = scanDate(field, va_arg(args, GpsDate*));
+                    break;
+                case 'f':
+                    stop = scanFloat(field, va_arg(args, GpsFloat*));
+                    break;
+                case 'c':
+                    stop = scanCharacter(field, va_arg(args, char*));
+                    break;
+                case 'd':
+                    stop = scanDirection(field, va_arg(args, int32_t*));
+                    break;
+                case 's':
+                    stop = scanText(field, va_arg(args, char*));
+                    break;
+                case '_':
+                    stop = field;
+                    break;
+                default:
+                    return false;
+            }
         }
         if (stop == nullptr) return false;
         while (isFieldChar(*stop)) ++stop;
@@ -285,10 +309,9 @@ bool scanFieldsV(const char* sentence, const char* format, va_list args) {
             field = stop + 1;
         } else {
             field = kAbsentField;
-            absent = true;
+            blocked = !optional;
         }
     }
-    return true;
 }
 
 }  // namespace
