@@ -7,6 +7,7 @@
 
 #include <array>
 #include <cstdarg>
+#include <cstddef>
 #include <cstdint>
 
 namespace vyr::nmea {
@@ -252,6 +253,31 @@ inline const char* scanShortInteger(const char* field, int32_t* out) {
     return p;
 }
 
+// The usual "f" field: plain digits with at most one point and at most nine
+// digits in all, ending the field. Such a value and its scale always fit, so
+// no digit needs a range check. Returns where the number stops, or nullptr
+// for any other field, which then takes scanFloat's full rules.
+inline const char* scanPlainFloat(const char* field, GpsFloat* out) {
+    const char* p = field;
+    uint32_t value = 0;  // wraps only in fields that are handed on
+    uint32_t scale = 1;
+    uint32_t d = 0;
+    for (; (d = digitValue(*p)) <= 9; ++p) value = value * 10 + d;
+    ptrdiff_t digits = p - field;
+    if (*p == '.') {
+        for (++p; (d = digitValue(*p)) <= 9; ++p) {
+            value = value * 10 + d;
+            scale *= 10;
+        }
+        digits = p - field - 1;
+        if (digits == 0) return nullptr;  // "." alone
+    }
+    if (digits > 9 || isFieldChar(*p)) return nullptr;
+    *out = digits == 0 ? GpsFloat{0, 0}
+                       : GpsFloat{static_cast<int32_t>(value), static_cast<int32_t>(scale)};
+    return p;
+}
+
 bool scanFieldsV(const char* sentence, const char* format, va_list args) {
     const char* field = sentence;
     bool optional = false;
@@ -284,9 +310,12 @@ bool scanFieldsV(const char* sentence, const char* format, va_list args) {
                 case 'D':
                     stop = scanDate(field, va_arg(args, GpsDate*));
                     break;
-                case 'f':
-                    stop = scanFloat(field, va_arg(args, GpsFloat*));
+                case 'f': {
+                    GpsFloat* const out = va_arg(args, GpsFloat*);
+                    stop = scanPlainFloat(field, out);
+                    if (stop == nullptr) stop = scanFloat(field, out);
                     break;
+                }
                 case 'c':
                     stop = scanCharacter(field, va_arg(args, char*));
                     break;
