@@ -239,20 +239,6 @@ const char* scanText(const char* field, char* out) {
     return p;
 }
 
-// The usual "i" field: up to nine plain digits ending the field, whose value
-// cannot pass the 32-bit range. Returns where the digits stop, or nullptr for
-// any other field, which then takes scanInteger's full rules.
-inline const char* scanShortInteger(const char* field, int32_t* out) {
-    uint32_t d = digitValue(field[0]);
-    if (d > 9) return nullptr;
-    uint32_t value = d;
-    const char* p = field + 1;
-    for (d = digitValue(*p); d <= 9; d = digitValue(*++p)) value = value * 10 + d;  // may wrap
-    if (p - field > 9 || isFieldChar(*p)) return nullptr;
-    *out = static_cast<int32_t>(value);
-    return p;
-}
-
 // The usual "f" field: plain digits with at most one point and at most nine
 // digits in all, ending the field. Such a value and its scale always fit, so
 // no digit needs a range check. Returns where the number stops, or nullptr
@@ -286,13 +272,19 @@ bool scanFieldsV(const char* sentence, const char* format, va_list args) {
         if (blocked && *letter != ';') return *letter == '\0';
         const char* stop = nullptr;
         if (*letter == 'i') [[likely]] {
+            // The usual field: at most nine plain digits (a value that always
+            // fits) or none, then a comma. Anything else takes the full rules.
             int32_t* const out = va_arg(args, int32_t*);
-            stop = scanShortInteger(field, out);
-            if (stop != nullptr && *stop == ',') [[likely]] {
-                field = stop + 1;
+            const char* p = field;
+            uint32_t value = 0;  // wraps only in fields that take the full rules
+            uint32_t d = digitValue(*p);
+            for (; d <= 9; d = digitValue(*++p)) value = value * 10 + d;
+            if (d == digitValue(',') && p <= field + 9) [[likely]] {
+                *out = static_cast<int32_t>(value);
+                field = p + 1;
                 continue;
             }
-            if (stop == nullptr) stop = scanInteger(field, out);
+            stop = scanInteger(field, out);
         } else {
             switch (*letter) {
                 case '\0':
