@@ -1,0 +1,304 @@
+// The running manager: the sentence framer, every cell of the lifecycle's
+// transition table, a capture end to end over the line and from a simulated
+// source, Stop from a callback, a failing line, and the reader at full speed
+// against application threads (meant for the ThreadSanitizer build).
+// Linked with -Wl,--wrap=pthread_create, so the library's thread creation
+// comes here first.
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "manager/framer.h"
+#include "manager/gps_manager.h"
+#include "support/log_capture.h"
+#include "support/pty_device.h"
+#include "vyr_platform.h"
+
+extern "C" int __real_pthread_create(pthread_t*, const pthread_attr_t*, void* (*)(void*), void*);
+static std::atomic<bool> gFailCreate{false};
+extern "C" int __wrap_pthread_create(pthread_t* t, const pthread_attr_t* a, void* (*f)(void*),
+                                     void* arg) {
+    return gFailCreate ? EAGAIN : __real_pthread_create(t, a, f, arg);
+}
+
+namespace {
+
+using namespace std::chrono_literals;
+using vyr::test::captureLog;
+using vyr::test::countLines;
+
+// Input -> sentences handed on, bytes discarded beyond 179 characters.
+using FramerCase = std::tuple<std::string, std::vector<std::string>, int>;
+const std::string k179 = "$" + std::string(178, 'A');
+
+const FramerCase kFramerCases[] = {
+    {"$GPGGA,1*5F\r\n", {"$GPGGA,1*5F"}, 0},
+    {"$A,1\n$B,2\n", {"$A,1", "$B,2"}, 0},
+    {"$A,1\r$B,2\r", {"$A,1", "$B,2"}, 0},
+    {"$\r\n", {"$"}, 0},
+    {"xx\r\n\n$A,1\r\n\x01#junk\r$B\n\n", {"$A,1", "$B"}, 0},
+    {"$GPG$GPRMC,1\r\n", {"$GPRMC,1"}, 0},
+    {"$" + std::string(199, 'A') + "\r\n", {k179}, 21},
+    {k179 + "$GPRMC,1\r\n$B\n", {k179, "$B"}, 8},
+};
+
+class Framer : public testing::TestWithParam<FramerCase> {};
+
+TEST_P(Framer, HandsOnTheExpectedSentences) {
+    const auto& [input, expected, discarded] = GetParam();
+    vyr::mng::Framer framer;
+    std::vector<std::string> sentences;
+    VyrPlatform_SetPrintLevel(1);
+    const std::string log = captureLog([&, &input = input] {
+        for (const char c : input) {
+            if (!framer.frameByte(static_cast<uint8_t>(c))) continue;
+            sentences.emplace_back(framer.sentence());
+            EXPECT_EQ(sentences.back().size(), framer.length());  // nothing stale after it
+        }
+    });
+    EXPECT_EQ(sentences, expected);
+    EXPECT_EQ(countLines(log, "ERR", "MNG_GPS_MsgReadThread", "should expand buff size,.*"),
+              discarded);
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, Framer, testing::ValuesIn(kFramerCases));
+
+uint32_t mngState() {
+    return static_cast<uint32_t>(vyr::mng::manager().mngState.load());
+}
+
+// Polls until done() or 30 s (qemu and tsan are slow).
+template <typename Done>
+bool waitUntil(Done&& done) {
+    for (int ms = 0; ms < 30000 && !done(); ms += 2) std::this_thread::sleep_for(2ms);
+    return done();
+}
+
+enum Op { Init, Start, Stop, Deinit };
+enum Fault { None, NoDevice, NoThread, BadRelease };
+uint32_t (*const kOps[])() = {VYR_GPSPARSER_Init, VYR_GPSPARSER_Start, VYR_GPSPARSER_Stop,
+                              VYR_GPSPARSER_Deinit};
+const char* const kNames[] = {"Init", "Start", "Stop", "Deinit"};
+// From state, operation, fault -> result, next state, "<level> <message>" of
+// the one line logged ("" for none).
+using Cell = std::tuple<uint32_t, Op, Fault, uint32_t, uint32_t, std::string>;
+
+const Cell kCells[] = {
+    {0, Init, None, 0, 1, ""},
+    {0, Init, NoDevice, VYR_GPS_E_INIT_DEVICE, 0, "ERR hal gps init failed!"},
+    {0, Start, None, VYR_GPS_E_STATE, 0, "ERR gps mng has not init!"},
+    {0, Stop, None, VYR_GPS_E_STOP_NOT_INIT, 0, "ERR gps mng has not init!"},
+    {0, Deinit, None, 0, 0, "ERR gps mng has already deinit!"},
+    {1, Init, None, VYR_GPS_E_STATE, 1, "ERR gps mng has already init or start!"},
+    {1, Start, None, 0, 2, "INF END !"},
+    {1, Start, NoThread, VYR_GPS_E_THREAD_CREATE, 1, "ERR create MsgReadThread failed"},
+    {1, Stop, None, VYR_GPS_E_STOP_JOIN, 1, "ERR join MsgReadThread failed"},
+    {1, Deinit, None, 0, 0, ""},
+    {1, Deinit, BadRelease, VYR_GPS_E_DEINIT_DEVICE, 1, "ERR hal gps deinit failed!"},
+    {2, Init, None, VYR_GPS_E_STATE, 2, "ERR gps mng has already init or start!"},
+    {2, Start, None, 0, 2, "ERR gps mng has already start!"},
+    {2, Stop, None, 0, 3, ""},
+    {2, Deinit, None, 0xFFFFFFFFu, 2, "ERR gps must stoped!"},
+    {3, Init, None, VYR_GPS_E_STATE, 3, "ERR gps mng has already init or start!"},
+    {3, Start, None, 0, 2, "INF END !"},
+    {3, Start, NoThread, VYR_GPS_E_THREAD_CREATE, 3, "ERR create MsgReadThread failed"},
+    {3, Stop, None, 0, 3, "ERR gps mng has already stop!"},
+    {3, Deinit, None, 0, 0, ""},
+    {3, Deinit, BadRelease, VYR_GPS_E_DEINIT_DEVICE, 3, "ERR hal gps deinit failed!"},
+};
+
+class Transition : public testing::TestWithParam<Cell> {};
+
+TEST_P(Transition, ResultStateAndLog) {
+    const auto& [from, op, fault, result, to, line] = GetParam();
+    vyr::test::PtyDevice pty;
+    VYR_SKIP_WITHOUT_PTY(pty);
+    for (uint32_t step = 0; step < from; ++step) ASSERT_EQ(kOps[step](), 0u);  // Init, Start, Stop
+    if (fault == NoDevice) unlink(VYR_TEST_DEVICE_PATH);
+    VyrPlatform_SetUartDeInitResult(fault == BadRelease ? 5 : 0);
+    gFailCreate = fault == NoThread;
+    VyrPlatform_SetPrintLevel(3);
+    uint32_t got = 0;
+    const std::string log = captureLog([&, op = op] { got = kOps[op](); });
+    EXPECT_EQ(got, result);
+    EXPECT_EQ(mngState(), to);
+    const bool logs = !line.empty();  // else no line at any level
+    EXPECT_EQ(countLines(log, logs ? line.substr(0, 3) : "\\w+",
+                         std::string("VYR_GPSPARSER_") + kNames[op], logs ? line.substr(4) : ".*"),
+              logs)
+        << log;
+    if (mngState() == MNG_GPS_STATE_START) VYR_GPSPARSER_Stop();
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, Transition, testing::ValuesIn(kCells));
+
+// hhmmss of a record's GGA, -1 when its RMC names another time (a torn copy).
+int epochTime(const GpsMsgPacket& r) {
+    const GpsTime& t = r.gga.time;
+    return std::memcmp(&t, &r.rmc.time, sizeof t) ? -1
+                                                  : t.hours * 10000 + t.minutes * 100 + t.seconds;
+}
+
+std::atomic<int> gCopies{0}, gTorn{0};
+
+// Copies from every pull operation; each must hold one burst.
+void pullAll() {
+    GpsMsgPacket record;
+    GpsRawData raw;
+    GpsLocation location;
+    if (VYR_GPSPARSER_GetData(&record) == 0) gTorn += epochTime(record) < 0, ++gCopies;
+    if (VYR_GPSPARSER_ReadNmea(&raw) == 0 && raw.ggaStr[0] != '\0' && raw.rmcStr[0] != '\0') {
+        gTorn += std::strncmp(raw.ggaStr + 7, raw.rmcStr + 7, 6) != 0;
+    }
+    (void)VYR_GPSPARSER_GetLocation(&location);
+}
+
+// What the callbacks received (on the reader thread; read after Stop's join).
+std::vector<std::string> gSentences;
+std::vector<int> gEpochs;
+std::atomic<size_t> gSentenceCount{0}, gEpochCount{0};
+
+void onSentence(const char* sentence, uint32_t len, void*) {
+    gSentences.emplace_back(sentence, len);
+    if (gSentenceCount++ % 16 == 0) pullAll();  // pulls from callbacks must not deadlock
+}
+
+void onRecord(const GpsMsgPacket* record, void*) {
+    gEpochs.push_back(epochTime(*record));
+    gTorn += gEpochs.back() < 0;
+    pullAll();
+    ++gEpochCount;
+}
+
+// Simulated source: the script one sentence per call, round and round, up to
+// gReleased sentences in all.
+std::vector<std::string> gScript;
+std::atomic<size_t> gNext{0}, gReleased{0};
+
+int32_t scripted(char* buffer, int32_t size) {
+    const size_t i = gNext;
+    if (i >= gReleased) return 0;
+    gNext = i + 1;
+    return std::snprintf(buffer, static_cast<size_t>(size), "%s",
+                         gScript[i % gScript.size()].c_str());
+}
+
+// Registers both callbacks and the source, then Init and Start.
+class Reader : public testing::Test {
+protected:
+    // The shared capture when present, else five generated bursts; every
+    // burst in either is complete, so each GGA names one record.
+    void SetUp() override {
+        VYR_SKIP_WITHOUT_PTY(pty_);
+        std::stringstream file;
+        file << std::ifstream(VYR_TEST_SHARED_CAPTURE_DIR "/gpsd/bt-q818.log").rdbuf();
+        bytes_ = file.str();
+        for (int second = bytes_.empty() ? 10 : 15; second < 15; ++second) {
+            const std::string t = "1200" + std::to_string(second) + ".00,";
+            bytes_ += "$GPGGA," + t + "4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,*47\r\n" +
+                      "$GPGSA,A,3,04,05,,09,12,,,24,,,,,2.5,1.3,2.1*39\r\n$GPRMC," + t +
+                      "A,4807.038,N,01131.000,E,022.4,084.4,230394,003.1,W*6A\r\n" +
+                      "$GPGSV,1,1,01,04,45,100,40*70\r\n";
+        }
+        std::istringstream lines(bytes_);
+        for (std::string line; std::getline(lines, line);) {
+            if (line.ends_with('\r')) line.pop_back();
+            if (line.starts_with('$')) gScript.push_back(line);
+            if (line.starts_with("$GPGGA,")) epochs_.push_back(std::stoi(line.substr(7, 6)));
+        }
+        const GpsCallbackReg nmea{VYR_GPS_CALLBACK(onSentence), nullptr};
+        const GpsCallbackReg data{VYR_GPS_CALLBACK(onRecord), nullptr};
+        ASSERT_EQ(VYR_GPSPARSER_RegNMEARecvCbk(&nmea) | VYR_GPSPARSER_Register(&data), 0u);
+        Vyr_GPSPARSER_RegisterSimulater(scripted);
+        ASSERT_EQ(VYR_GPSPARSER_Init() | VYR_GPSPARSER_Start(), 0u);
+    }
+    // Every sentence and record arrived, in order; Stop on the now silent
+    // line is noticed within one 500 ms read.
+    void expectAllDelivered() {
+        EXPECT_TRUE(waitUntil([&] { return gSentenceCount >= gScript.size(); }));
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(VYR_GPSPARSER_Stop(), 0u);
+        EXPECT_LE(std::chrono::steady_clock::now() - start, 500ms + 400ms);
+        EXPECT_EQ(gSentences, gScript);
+        EXPECT_EQ(gEpochs, epochs_);
+    }
+    vyr::test::PtyDevice pty_;
+    std::string bytes_;
+    std::vector<int> epochs_;
+};
+
+TEST_F(Reader, CaptureOverTheSerialLine) {
+    ASSERT_TRUE(pty_.write(bytes_));
+    expectAllDelivered();
+}
+
+TEST_F(Reader, CaptureFromASimulatedSource) {
+    gReleased = gScript.size();
+    expectAllDelivered();
+}
+
+std::atomic<uint32_t> gStopFromCallback{0};
+
+void stopFromCallback(const char*, uint32_t, void*) {
+    if (gStopFromCallback == 0) gStopFromCallback = VYR_GPSPARSER_Stop();
+}
+
+TEST_F(Reader, StopFromACallbackFailsAndALaterStopSucceeds) {
+    const GpsCallbackReg reg{VYR_GPS_CALLBACK(stopFromCallback), nullptr};
+    ASSERT_EQ(VYR_GPSPARSER_RegNMEARecvCbk(&reg), 0u);
+    ASSERT_TRUE(pty_.write("$GPZDA,1\r\n"));
+    ASSERT_TRUE(waitUntil([] { return gStopFromCallback != 0; }));
+    EXPECT_EQ(gStopFromCallback, VYR_GPS_E_STOP_JOIN);
+    EXPECT_EQ(mngState(), MNG_GPS_STATE_START);
+    EXPECT_EQ(VYR_GPSPARSER_Stop(), 0u);  // joins the reader, which ended by itself
+}
+
+// A failing read: one "error" line and a pause of about 1 s per failure, at
+// about 0.5, 1.5 and 2.5 s here (the first after the read in progress).
+TEST_F(Reader, InputFailureLogsErrorPausesAndGoesOn) {
+    const int directory = open("/", O_RDONLY | O_DIRECTORY);
+    const std::string log = captureLog([&] {
+        ASSERT_EQ(dup2(directory, vyr::mng::deviceFd()), vyr::mng::deviceFd());
+        std::this_thread::sleep_for(2800ms);
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(VYR_GPSPARSER_Stop(), 0u);
+        EXPECT_LE(std::chrono::steady_clock::now() - start, 1000ms + 500ms);
+    });
+    const long errors = countLines(log, "ERR", "MNG_GPS_MsgReadThread", "error");
+    EXPECT_TRUE(errors >= 2 && errors <= 4) << log;
+}
+
+// The reader at full speed over several cycles while other threads register
+// and unregister callbacks and pull copies. Registrations, the source and the
+// input flag outlive Stop, Deinit and Init.
+TEST_F(Reader, FullSpeedAgainstRegistryAndPullThreads) {
+    std::atomic<bool> done{false};
+    std::thread churn([&] {
+        const GpsCallbackReg data{VYR_GPS_CALLBACK(onRecord), &done};
+        const GpsCallbackReg nmea{VYR_GPS_CALLBACK(onSentence), &done};
+        while (!done) {
+            EXPECT_EQ(VYR_GPSPARSER_Register(&data) | VYR_GPSPARSER_RegNMEARecvCbk(&nmea) |
+                          VYR_GPSPARSER_UnRegister(&data) | VYR_GPSPARSER_UnregNMEARecvCbk(&nmea),
+                      0u);
+        }
+    });
+    std::thread puller([&] {
+        while (!done) pullAll();
+    });
+    gReleased = SIZE_MAX;
+    for (int cycle = 0; cycle < 10; ++cycle) {
+        const size_t before = gEpochCount;
+        EXPECT_TRUE(waitUntil([&] { return gEpochCount >= before + 3; })) << cycle;
+        EXPECT_EQ(VYR_GPSPARSER_Stop() | VYR_GPSPARSER_Deinit() | VYR_GPSPARSER_Init(), 0u);
+        EXPECT_EQ(VYR_GPSPARSER_GetGpsState(), 1u);
+        EXPECT_EQ(VYR_GPSPARSER_Start(), 0u);
+    }
+    EXPECT_EQ(VYR_GPSPARSER_Stop(), 0u);
+    done = true;
+    churn.join();
+    puller.join();
+    EXPECT_EQ(gTorn, 0);
+    EXPECT_GT(gCopies, 0);
+}
+
+}  // namespace
