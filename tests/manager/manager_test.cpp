@@ -183,6 +183,22 @@ TEST(Manager, GsvCountersReadAsSscanf) {
     }
 }
 
+// Only the first GNGGA and the first GNRMC change, each in its talker letter.
+TEST(Manager, ReplaceGNToGP) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"$GNGGA,1,GNRMC,GNGGA", "$GPGGA,1,GPRMC,GNGGA"},
+        {"$GNRMC,x$GNRMC", "$GPRMC,x$GNRMC"},
+        {"$GNGSA,GPGGA,GNGG", "$GNGSA,GPGGA,GNGG"},
+    };
+    for (const auto& [input, expected] : cases) {
+        char text[32];
+        std::strcpy(text, input);
+        VyrReplaceGNToGP(text);
+        EXPECT_STREQ(text, expected) << input;
+    }
+    VyrReplaceGNToGP(nullptr);
+}
+
 TEST(Manager, PullAccessInEachState) {
     VyrPlatform_SetPrintLevel(0);
     std::memset(&manager().msgPacket, 0x5A, sizeof(GpsMsgPacket));
