@@ -1,4 +1,4 @@
-# The vyr-gps tool, the bundled captures and the installed package.
+# The vyr-gps tool on the bundled captures, and the installed package.
 if(TARGET vyr-gps)
   find_package(nlohmann_json 3 CONFIG REQUIRED)
   vyr_add_gtest(tool_replay_test SOURCES tool/tool_replay_test.cpp
@@ -7,13 +7,6 @@ if(TARGET vyr-gps)
     VYR_TEST_TOOL_PATH="$<TARGET_FILE:vyr-gps>")
   add_dependencies(tool_replay_test vyr-gps)
 endif()
-
-vyr_add_gtest(tool_capture_test SOURCES tool/capture_test.cpp)
-target_compile_definitions(tool_capture_test PRIVATE
-  VYR_TEST_TOOL_PATH=""
-  VYR_TEST_CAPTURE_GEN="${PROJECT_SOURCE_DIR}/tools/capture-gen/capture_gen.py"
-  # Under an emulator the generator (a host program) is not run.
-  VYR_TEST_RUNS_EMULATED=$<BOOL:${CMAKE_CROSSCOMPILING}>)
 
 # Install into a scratch prefix and build a consumer against it with
 # pkg-config and with find_package. Not under sanitizers (the consumer is
