@@ -137,7 +137,7 @@ class ToolErrors : public testing::TestWithParam<ErrorCase> {};
 // must be left as it is.
 TEST_P(ToolErrors, ExitNonZeroWithAClearMessage) {
     const auto& [args, expectedStatus, message] = GetParam();
-    std::ofstream(kDevice) << "not a tty\n";
+    ASSERT_TRUE(std::ofstream(kDevice) << "not a tty\n") << kDevice;
     const auto [status, err] = shell(kReplay + args + " 2>&1 >/dev/null");
     EXPECT_EQ(status, expectedStatus);
     EXPECT_TRUE(std::regex_search(err, std::regex(message))) << err;
