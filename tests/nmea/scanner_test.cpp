@@ -56,8 +56,9 @@ TEST(ScanLetters, EachLetterOnItsOwnField) {
     // field character.
     for (const char* field : {"-7", "+5", "  42", "2147483648", "-2147483649",
                               "99999999999999999999", "12a", "12.5", "+", " ", "1 ", ""}) {
+        const std::string text = std::string(field) + ",5";
         char* end = nullptr;
-        const long parsed = std::strtol((std::string(field) + ",5").c_str(), &end, 10);
+        const long parsed = std::strtol(text.c_str(), &end, 10);
         const long clamped = std::max<long>(INT32_MIN, std::min<long>(INT32_MAX, parsed));
         EXPECT_EQ(scanOne('i', field), *end == ',' ? std::to_string(clamped) : "!7") << field;
     }
