@@ -15,10 +15,11 @@ std::string captureLog(Body&& body) {
     return testing::internal::GetCapturedStdout();
 }
 
-// Lines "...[<level>]\e[m <function> <line> :<message>"; message is a pattern.
-inline long countLines(const std::string& log, const std::string& level,
-                       const std::string& function, const std::string& message) {
-    const std::regex line("\\[" + level + "\\]\033\\[m " + function + " \\d+ :" + message + "\n");
+// Lines "...[<level>]\e[m <function> <line> :<message>" for the patterns
+// function and "<level> <message>".
+inline long countLines(const std::string& log, const std::string& function, std::string pattern) {
+    pattern.replace(pattern.find(' '), 1, "\\]\033\\[m " + function + " \\d+ :");
+    const std::regex line("\\[" + pattern + "\n");
     return std::distance(std::sregex_iterator(log.begin(), log.end(), line), {});
 }
 

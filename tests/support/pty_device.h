@@ -12,7 +12,6 @@
 
 #include <cerrno>
 #include <cstring>
-#include <string>
 
 namespace vyr::test {
 
@@ -25,40 +24,23 @@ public:
         unlink(VYR_TEST_DEVICE_PATH);  // left by a crashed run
         master_ = posix_openpt(O_RDWR | O_NOCTTY);
         char slave[128];
-        linked_ = master_ >= 0 && grantpt(master_) == 0 && unlockpt(master_) == 0 &&
-                  ptsname_r(master_, slave, sizeof slave) == 0 &&
-                  symlink(slave, VYR_TEST_DEVICE_PATH) == 0;
-        error_ = linked_ ? "" : std::strerror(errno);
+        if (master_ < 0 || grantpt(master_) || unlockpt(master_) ||
+            ptsname_r(master_, slave, sizeof slave) || symlink(slave, VYR_TEST_DEVICE_PATH))
+            error_ = errno;
     }
-    ~PtyDevice() {
-        unlink(VYR_TEST_DEVICE_PATH);
-        hangUp();
-    }
-    PtyDevice(const PtyDevice&) = delete;
+    ~PtyDevice() { unlink(VYR_TEST_DEVICE_PATH), hangUp(); }
 
-    [[nodiscard]] bool ok() const { return linked_; }
-    [[nodiscard]] const std::string& error() const { return error_; }
-
-    // Blocks while the line's buffer is full; false on an error.
+    bool ok() const { return error_ == 0; }
+    const char* error() const { return std::strerror(error_); }
+    // A blocking write to a terminal returns once every byte is queued.
     bool write(const std::string& bytes) const {
-        for (size_t done = 0; done < bytes.size();) {
-            const ssize_t n = ::write(master_, bytes.data() + done, bytes.size() - done);
-            if (n < 0 && errno != EINTR) return false;
-            done += n > 0 ? static_cast<size_t>(n) : 0;
-        }
-        return true;
+        return ::write(master_, bytes.data(), bytes.size()) == ssize_t(bytes.size());
     }
-
     // Closes the master: the slave sees a hang-up.
-    void hangUp() {
-        if (master_ >= 0) close(master_);
-        master_ = -1;
-    }
+    void hangUp() { close(std::exchange(master_, -1)); }
 
 private:
-    std::string error_;
-    int master_ = -1;
-    bool linked_ = false;
+    int master_ = -1, error_ = 0;
 };
 
 }  // namespace vyr::test
