@@ -10,9 +10,23 @@
 
 namespace {
 
-[[nodiscard]] bool isStarted() noexcept {
-    return vyr::mng::manager().mngState.load(std::memory_order_acquire) ==
-           vyr::mng::MngState::Start;
+// The two pull operations differ only in the block they copy; each logs under
+// its own name.
+template <typename Block>
+[[nodiscard]] uint32_t copyWhenStarted(const char* function, const char* parameter,
+                                       Block* destination, const Block& source) noexcept {
+    if (destination == nullptr) {
+        VYR_LOG_ERR_IN(function, "pointer[%s] is NULL\n", parameter);
+        return vyr::kMinusOne;
+    }
+    vyr::mng::GpsManager& mng = vyr::mng::manager();
+    if (mng.mngState.load(std::memory_order_acquire) != vyr::mng::MngState::Start) {
+        VYR_LOG_ERR_IN(function, "gps mng has not start!\n");
+        return VYR_GPS_E_NOT_STARTED;
+    }
+    vyr::MutexGuard lock(mng.recordLock);
+    *destination = source;
+    return vyr::kOk;
 }
 
 }  // namespace
@@ -20,33 +34,11 @@ namespace {
 extern "C" {
 
 uint32_t VYR_GPSPARSER_GetData(GpsMsgPacket* msgPacket) {
-    if (msgPacket == nullptr) {
-        VYR_LOG_ERR("pointer[%s] is NULL\n", "msgPacket");
-        return vyr::kMinusOne;
-    }
-    if (!isStarted()) {
-        VYR_LOG_ERR("gps mng has not start!\n");
-        return VYR_GPS_E_NOT_STARTED;
-    }
-    vyr::mng::GpsManager& mng = vyr::mng::manager();
-    vyr::MutexGuard lock(mng.recordLock);
-    *msgPacket = mng.msgPacket;
-    return vyr::kOk;
+    return copyWhenStarted(__func__, "msgPacket", msgPacket, vyr::mng::manager().msgPacket);
 }
 
 uint32_t VYR_GPSPARSER_ReadNmea(GpsRawData* gpsRawData) {
-    if (gpsRawData == nullptr) {
-        VYR_LOG_ERR("pointer[%s] is NULL\n", "gpsRawData");
-        return vyr::kMinusOne;
-    }
-    if (!isStarted()) {
-        VYR_LOG_ERR("gps mng has not start!\n");
-        return VYR_GPS_E_NOT_STARTED;
-    }
-    vyr::mng::GpsManager& mng = vyr::mng::manager();
-    vyr::MutexGuard lock(mng.recordLock);
-    *gpsRawData = mng.gpsRawData;
-    return vyr::kOk;
+    return copyWhenStarted(__func__, "gpsRawData", gpsRawData, vyr::mng::manager().gpsRawData);
 }
 
 }  // extern "C"
