@@ -40,28 +40,28 @@ extern "C" {
 /* Result codes                                                              */
 /* ------------------------------------------------------------------------ */
 
-#define VYR_GPS_OK                    0x00000000u
-#define VYR_GPS_E_INIT_DEVICE         0x80200002u /* Init: serial device failed */
-#define VYR_GPS_E_STATE               0x80200004u /* Init/Start: wrong state */
-#define VYR_GPS_E_DEINIT_DEVICE       0x80200005u /* Deinit: releasing the device failed */
-#define VYR_GPS_E_THREAD_CREATE       0x80200067u /* Start: reader thread not created */
-#define VYR_GPS_E_NOT_STARTED         0x8020006Cu /* GetData/ReadNmea: not started */
-#define VYR_GPS_E_STOP_NOT_INIT       0x80100004u /* Stop: not initialised */
-#define VYR_GPS_E_STOP_JOIN           0x80100064u /* Stop: no reader thread joined */
-#define VYR_GPS_E_SLOTS_FULL          0x80100065u /* Register: both slots taken */
-#define VYR_GPS_E_NOT_REGISTERED      0x80100066u /* UnRegister: no slot matches */
-#define VYR_GPS_E_DEV_BAD_REQUEST     0x80200003u /* GpsGetRawData: null or len > 1 */
-#define VYR_GPS_E_DEV_NOT_OPEN        0x80200004u /* GpsGetRawData: port closed */
-#define VYR_GPS_E_DEV_INPUT           0x80200068u /* GpsGetRawData: select/read failed */
-#define VYR_GPS_E_DEV_TIMEOUT         0x8020006Au /* GpsGetRawData: nothing within timeout */
-#define VYR_GPS_E_DEV_AGAIN           0x8020006Bu /* GpsGetRawData: EAGAIN */
-#define VYR_GPS_E_MINUS_ONE           0xFFFFFFFFu /* -1: null output pointer; Deinit while started */
+#define VYR_GPS_OK 0x00000000u
+#define VYR_GPS_E_INIT_DEVICE 0x80200002u     /* Init: serial device failed */
+#define VYR_GPS_E_STATE 0x80200004u           /* Init/Start: wrong state */
+#define VYR_GPS_E_DEINIT_DEVICE 0x80200005u   /* Deinit: releasing the device failed */
+#define VYR_GPS_E_THREAD_CREATE 0x80200067u   /* Start: reader thread not created */
+#define VYR_GPS_E_NOT_STARTED 0x8020006Cu     /* GetData/ReadNmea: not started */
+#define VYR_GPS_E_STOP_NOT_INIT 0x80100004u   /* Stop: not initialised */
+#define VYR_GPS_E_STOP_JOIN 0x80100064u       /* Stop: no reader thread joined */
+#define VYR_GPS_E_SLOTS_FULL 0x80100065u      /* Register: both slots taken */
+#define VYR_GPS_E_NOT_REGISTERED 0x80100066u  /* UnRegister: no slot matches */
+#define VYR_GPS_E_DEV_BAD_REQUEST 0x80200003u /* GpsGetRawData: null or len > 1 */
+#define VYR_GPS_E_DEV_NOT_OPEN 0x80200004u    /* GpsGetRawData: port closed */
+#define VYR_GPS_E_DEV_INPUT 0x80200068u       /* GpsGetRawData: select/read failed */
+#define VYR_GPS_E_DEV_TIMEOUT 0x8020006Au     /* GpsGetRawData: nothing within timeout */
+#define VYR_GPS_E_DEV_AGAIN 0x8020006Bu       /* GpsGetRawData: EAGAIN */
+#define VYR_GPS_E_MINUS_ONE 0xFFFFFFFFu       /* -1: null output pointer; Deinit while started */
 
-/* Manager lifecycle states (not returned by any function; named in logs). */
+/* Manager lifecycle states, as the manager holds them internally. */
 #define MNG_GPS_STATE_DEINIT 0u
-#define MNG_GPS_STATE_INIT   1u
-#define MNG_GPS_STATE_START  2u
-#define MNG_GPS_STATE_STOP   3u
+#define MNG_GPS_STATE_INIT 1u
+#define MNG_GPS_STATE_START 2u
+#define MNG_GPS_STATE_STOP 3u
 
 /* Size of one sentence area: at most 179 characters and a terminating NUL. */
 #define VYR_GPS_SENTENCE_SIZE 180
@@ -130,7 +130,7 @@ typedef struct GpsGga {
 typedef struct GpsGsa {
     char selectionMode; /* 'M' manual, 'A' automatic */
     uint8_t reserved0[3];
-    int32_t fixMode; /* 1 none, 2 2D, 3 3D */
+    int32_t fixMode;          /* 1 none, 2 2D, 3 3D */
     int32_t satelliteIds[12]; /* 0 for an empty slot */
     GpsFloat pdop;
     GpsFloat hdop;
@@ -161,7 +161,7 @@ typedef struct GpsSatInfo {
     int32_t prn; /* 0 for a missing entry */
     int32_t elevation;
     int32_t azimuth;
-    int32_t snr; /* dB-Hz, 0 when not tracked */
+    int32_t snr;       /* dB-Hz, 0 when not tracked */
     uint8_t usedInFix; /* set by GPSPARSER_ParseRawData only */
     uint8_t reserved0[3];
 } GpsSatInfo;
@@ -229,11 +229,11 @@ typedef struct GpsLocation {
 
 /* Called on the reader thread once per completed epoch with the manager's own
  * record (valid until the next epoch is parsed; copy what you need). */
-typedef void (*GpsDataCallback)(const GpsMsgPacket *msgPacket, void *userData);
+typedef void (*GpsDataCallback)(const GpsMsgPacket* msgPacket, void* userData);
 
 /* Called on the reader thread once per framed sentence; the text carries no
  * line end and is NUL-terminated, len is its length. */
-typedef void (*GpsNmeaCallback)(const char *sentence, uint32_t len, void *userData);
+typedef void (*GpsNmeaCallback)(const char* sentence, uint32_t len, void* userData);
 
 /* Generic function pointer stored in a registration; cast a GpsDataCallback
  * or GpsNmeaCallback to it (VYR_GPS_CALLBACK does so). */
@@ -244,13 +244,13 @@ typedef void (*GpsCallbackFn)(void);
  * an empty slot. Two descriptors are equal when both fields are equal. */
 typedef struct GpsCallbackReg {
     GpsCallbackFn callback;
-    void *userData;
+    void* userData;
 } GpsCallbackReg;
 
 /* Simulated sentence source: writes one sentence of at most size - 1 (179)
  * characters and a NUL into buffer and returns its length, or returns 0 or
  * less when it has nothing now. Called on the reader thread, without locks. */
-typedef int32_t (*GpsSimulatorFn)(char *buffer, int32_t size);
+typedef int32_t (*GpsSimulatorFn)(char* buffer, int32_t size);
 
 /* One-byte read request of GpsGetRawData. */
 typedef struct GpsDevData {
@@ -286,7 +286,7 @@ VYR_GPS_API uint32_t VYR_GPSPARSER_GetGpsState(void);
 /* ------------------------------------------------------------------------ */
 
 /* Reader thread body; VYR_GPSPARSER_Start is its only legitimate caller. */
-VYR_GPS_API void *MNG_GPS_MsgReadThread(void *arg);
+VYR_GPS_API void* MNG_GPS_MsgReadThread(void* arg);
 /* Installs (or with NULL removes) the simulated source; always 0. A running
  * reader uses the new value from its next pass on. */
 VYR_GPS_API int32_t Vyr_GPSPARSER_RegisterSimulater(GpsSimulatorFn simulator);
@@ -298,29 +298,29 @@ VYR_GPS_API int32_t Vyr_GPSPARSER_RegisterSimulater(GpsSimulatorFn simulator);
 
 /* 0 (also when already registered); VYR_GPS_E_SLOTS_FULL; VYR_GPS_E_NOT_REGISTERED
  * for a NULL descriptor. */
-VYR_GPS_API uint32_t VYR_GPSPARSER_Register(const GpsCallbackReg *reg);
+VYR_GPS_API uint32_t VYR_GPSPARSER_Register(const GpsCallbackReg* reg);
 /* 0; VYR_GPS_E_NOT_REGISTERED when no slot equals the descriptor (or NULL).
  * Once it has returned 0 the callback is not called again. */
-VYR_GPS_API uint32_t VYR_GPSPARSER_UnRegister(const GpsCallbackReg *reg);
-VYR_GPS_API uint32_t VYR_GPSPARSER_RegNMEARecvCbk(const GpsCallbackReg *reg);
-VYR_GPS_API uint32_t VYR_GPSPARSER_UnregNMEARecvCbk(const GpsCallbackReg *reg);
+VYR_GPS_API uint32_t VYR_GPSPARSER_UnRegister(const GpsCallbackReg* reg);
+VYR_GPS_API uint32_t VYR_GPSPARSER_RegNMEARecvCbk(const GpsCallbackReg* reg);
+VYR_GPS_API uint32_t VYR_GPSPARSER_UnregNMEARecvCbk(const GpsCallbackReg* reg);
 /* Runs the NMEA callbacks with one sentence under the manager lock; 0. Called
  * by the reader thread for every framed sentence. */
-VYR_GPS_API int32_t GPS_Notify_Nmea_Packet(const char *sentence, uint32_t len);
+VYR_GPS_API int32_t GPS_Notify_Nmea_Packet(const char* sentence, uint32_t len);
 
 /* Rewrites the first "GNGGA" and the first "GNRMC" of text to "GPGGA" and
  * "GPRMC"; nothing else changes. NULL is ignored. */
-VYR_GPS_API void VyrReplaceGNToGP(char *text);
+VYR_GPS_API void VyrReplaceGNToGP(char* text);
 
 /* ------------------------------------------------------------------------ */
 /* Pull access: whole-epoch copies, safe from any thread and from callbacks. */
 /* ------------------------------------------------------------------------ */
 
 /* 0; 0xFFFFFFFF for NULL; VYR_GPS_E_NOT_STARTED unless started. */
-VYR_GPS_API uint32_t VYR_GPSPARSER_GetData(GpsMsgPacket *msgPacket);
+VYR_GPS_API uint32_t VYR_GPSPARSER_GetData(GpsMsgPacket* msgPacket);
 /* Copies the sentences collected so far for the epoch in progress. 0;
  * 0xFFFFFFFF for NULL; VYR_GPS_E_NOT_STARTED unless started. */
-VYR_GPS_API uint32_t VYR_GPSPARSER_ReadNmea(GpsRawData *gpsRawData);
+VYR_GPS_API uint32_t VYR_GPSPARSER_ReadNmea(GpsRawData* gpsRawData);
 
 /* ------------------------------------------------------------------------ */
 /* Serial device layer                                                       */
@@ -334,31 +334,31 @@ VYR_GPS_API int32_t VyrGpsDevInit(void);
 VYR_GPS_API int32_t VyrGpsDevDeInit(void);
 /* Reads at most one byte, waiting up to timeoutMs. 0 with readLen 0 or 1, or
  * one of VYR_GPS_E_DEV_*. Reader thread only. */
-VYR_GPS_API uint32_t GpsGetRawData(GpsDevData *gpsData, int32_t timeoutMs);
+VYR_GPS_API uint32_t GpsGetRawData(GpsDevData* gpsData, int32_t timeoutMs);
 
 /* ------------------------------------------------------------------------ */
 /* Parsing layer: stateless, any thread, different records.                  */
 /* ------------------------------------------------------------------------ */
 
 /* value / scale as double; value itself when scale is 0. */
-VYR_GPS_API double GPSPARSER_FORMAT_DOUBLE(const GpsFloat *number);
+VYR_GPS_API double GPSPARSER_FORMAT_DOUBLE(const GpsFloat* number);
 
 /* Each parser fills its record from one sentence ("$" onwards; checksum and
  * line end optional) and returns 1, or 0 on failure. Any talker is accepted.
  * The record is never cleared: on failure the fields scanned so far hold new
  * values. */
-VYR_GPS_API int32_t GPSPARSER_ParseRMC(GpsRmc *rmc, const char *sentence);
-VYR_GPS_API int32_t GPSPARSER_ParseGGA(GpsGga *gga, const char *sentence);
-VYR_GPS_API int32_t GPSPARSER_ParseGSA(GpsGsa *gsa, const char *sentence);
-VYR_GPS_API int32_t GPSPARSER_ParseGLL(GpsGll *gll, const char *sentence);
-VYR_GPS_API int32_t GPSPARSER_ParseGST(GpsGst *gst, const char *sentence);
-VYR_GPS_API int32_t GPSPARSER_ParseGSV(GpsGsv *gsv, const char *sentence);
-VYR_GPS_API int32_t GPSPARSER_ParseVTG(GpsVtg *vtg, const char *sentence);
-VYR_GPS_API int32_t GPSPARSER_ParseZDA(GpsZda *zda, const char *sentence);
+VYR_GPS_API int32_t GPSPARSER_ParseRMC(GpsRmc* rmc, const char* sentence);
+VYR_GPS_API int32_t GPSPARSER_ParseGGA(GpsGga* gga, const char* sentence);
+VYR_GPS_API int32_t GPSPARSER_ParseGSA(GpsGsa* gsa, const char* sentence);
+VYR_GPS_API int32_t GPSPARSER_ParseGLL(GpsGll* gll, const char* sentence);
+VYR_GPS_API int32_t GPSPARSER_ParseGST(GpsGst* gst, const char* sentence);
+VYR_GPS_API int32_t GPSPARSER_ParseGSV(GpsGsv* gsv, const char* sentence);
+VYR_GPS_API int32_t GPSPARSER_ParseVTG(GpsVtg* vtg, const char* sentence);
+VYR_GPS_API int32_t GPSPARSER_ParseZDA(GpsZda* zda, const char* sentence);
 
 /* Parses RMC, GGA, the first GSA and the GPS GSV series of a raw set into the
  * record and marks the satellites used in the fix; always 0. */
-VYR_GPS_API int32_t GPSPARSER_ParseRawData(const GpsRawData *gpsRawData, GpsMsgPacket *msgPacket);
+VYR_GPS_API int32_t GPSPARSER_ParseRawData(const GpsRawData* gpsRawData, GpsMsgPacket* msgPacket);
 
 /* ------------------------------------------------------------------------ */
 /* Location output                                                           */
@@ -367,11 +367,11 @@ VYR_GPS_API int32_t GPSPARSER_ParseRawData(const GpsRawData *gpsRawData, GpsMsgP
 /* Fills latitude, longitude, speed (km/h) and course from the latest record;
  * speed/course are left unchanged when their fields were empty. 0; -1 for
  * NULL. Works in every state; safe from several threads and from callbacks. */
-VYR_GPS_API int32_t VYR_GPSPARSER_GetLocation(GpsLocation *pGpsLocation);
+VYR_GPS_API int32_t VYR_GPSPARSER_GetLocation(GpsLocation* pGpsLocation);
 /* Splits decimal degrees in [-180, 180] into degrees, minutes and seconds
  * (each rounded down); outside that range nothing is written. */
-VYR_GPS_API void convert_ddd_dms(double coordinate, uint8_t *degrees, uint8_t *minutes,
-                                 uint8_t *seconds);
+VYR_GPS_API void convert_ddd_dms(double coordinate, uint8_t* degrees, uint8_t* minutes,
+                                 uint8_t* seconds);
 
 #ifdef __cplusplus
 } /* extern "C" */
@@ -389,7 +389,7 @@ VYR_GPS_API void convert_ddd_dms(double coordinate, uint8_t *degrees, uint8_t *m
 /* C99: a negative array size stops the build; the typedef name carries the line. */
 #define VYR_GPS_STATIC_ASSERT_CAT2(a, b) a##b
 #define VYR_GPS_STATIC_ASSERT_CAT(a, b) VYR_GPS_STATIC_ASSERT_CAT2(a, b)
-#define VYR_GPS_STATIC_ASSERT(cond, msg)                                                    \
+#define VYR_GPS_STATIC_ASSERT(cond, msg) \
     typedef char VYR_GPS_STATIC_ASSERT_CAT(vyr_gps_layout_check_, __LINE__)[(cond) ? 1 : -1]
 #endif
 
@@ -475,7 +475,7 @@ VYR_GPS_STATIC_ASSERT(offsetof(GpsLocation, course) == 36, "GpsLocation.course o
 static_assert(alignof(GpsLocation) == 8, "GpsLocation must be 8-byte aligned");
 static_assert(alignof(GpsMsgPacket) == 4, "GpsMsgPacket must be 4-byte aligned");
 #endif
-VYR_GPS_STATIC_ASSERT(offsetof(GpsCallbackReg, userData) == sizeof(void *),
+VYR_GPS_STATIC_ASSERT(offsetof(GpsCallbackReg, userData) == sizeof(void*),
                       "GpsCallbackReg.userData follows callback");
 VYR_GPS_STATIC_ASSERT(sizeof(GpsDevData) == 12, "GpsDevData must be 12 bytes");
 VYR_GPS_STATIC_ASSERT(offsetof(GpsDevData, readLen) == 4, "GpsDevData.readLen offset");

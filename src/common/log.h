@@ -53,11 +53,11 @@ template <typename... Args>
 
 }  // namespace vyr::log
 
-#define VYR_LOG_LINE(threshold, head, function, fmt, ...)                                       \
-    do {                                                                                        \
-        if (false) {                                                                            \
-            ::vyr::log::checkFormat(head fmt, "", 0, 0, "", "", 0 __VA_OPT__(, ) __VA_ARGS__);  \
-        }                                                                                       \
+#define VYR_LOG_LINE(threshold, head, function, fmt, ...)                                          \
+    do {                                                                                           \
+        if (false) {                                                                               \
+            ::vyr::log::checkFormat(head fmt, "", 0, 0, "", "", 0 __VA_OPT__(, ) __VA_ARGS__);     \
+        }                                                                                          \
         ::vyr::log::writeLine(threshold, head fmt, function, __LINE__ __VA_OPT__(, ) __VA_ARGS__); \
     } while (false)
 
@@ -65,18 +65,18 @@ template <typename... Args>
 // enclosing function's own name; VYR_LOG_<LEVEL>_IN prints the given operation
 // name, for helpers that log on behalf of an operation (the framer logs as the
 // reader thread body).
-#define VYR_LOG_ERR_IN(function, fmt, ...)                                            \
-    VYR_LOG_LINE(::vyr::log::kErrThreshold, VYR_LOG_HEAD_ERR, function, fmt __VA_OPT__(, ) \
-                     __VA_ARGS__)
-#define VYR_LOG_WAR_IN(function, fmt, ...)                                            \
-    VYR_LOG_LINE(::vyr::log::kWarThreshold, VYR_LOG_HEAD_WAR, function, fmt __VA_OPT__(, ) \
-                     __VA_ARGS__)
-#define VYR_LOG_INF_IN(function, fmt, ...)                                            \
-    VYR_LOG_LINE(::vyr::log::kInfThreshold, VYR_LOG_HEAD_INF, function, fmt __VA_OPT__(, ) \
-                     __VA_ARGS__)
-#define VYR_LOG_DBG_IN(function, fmt, ...)                                            \
-    VYR_LOG_LINE(::vyr::log::kDbgThreshold, VYR_LOG_HEAD_DBG, function, fmt __VA_OPT__(, ) \
-                     __VA_ARGS__)
+#define VYR_LOG_ERR_IN(function, fmt, ...)                              \
+    VYR_LOG_LINE(::vyr::log::kErrThreshold, VYR_LOG_HEAD_ERR, function, \
+                 fmt __VA_OPT__(, ) __VA_ARGS__)
+#define VYR_LOG_WAR_IN(function, fmt, ...)                              \
+    VYR_LOG_LINE(::vyr::log::kWarThreshold, VYR_LOG_HEAD_WAR, function, \
+                 fmt __VA_OPT__(, ) __VA_ARGS__)
+#define VYR_LOG_INF_IN(function, fmt, ...)                              \
+    VYR_LOG_LINE(::vyr::log::kInfThreshold, VYR_LOG_HEAD_INF, function, \
+                 fmt __VA_OPT__(, ) __VA_ARGS__)
+#define VYR_LOG_DBG_IN(function, fmt, ...)                              \
+    VYR_LOG_LINE(::vyr::log::kDbgThreshold, VYR_LOG_HEAD_DBG, function, \
+                 fmt __VA_OPT__(, ) __VA_ARGS__)
 #define VYR_LOG_ERR(fmt, ...) VYR_LOG_ERR_IN(__func__, fmt __VA_OPT__(, ) __VA_ARGS__)
 #define VYR_LOG_WAR(fmt, ...) VYR_LOG_WAR_IN(__func__, fmt __VA_OPT__(, ) __VA_ARGS__)
 #define VYR_LOG_INF(fmt, ...) VYR_LOG_INF_IN(__func__, fmt __VA_OPT__(, ) __VA_ARGS__)

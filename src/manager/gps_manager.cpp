@@ -11,14 +11,24 @@ constinit GpsManager gManager{};
 constinit int32_t gpsDevFd = -1;
 }  // namespace
 
-GpsManager& manager() noexcept { return gManager; }
+GpsManager& manager() noexcept {
+    return gManager;
+}
 
-int32_t deviceFd() noexcept { return gpsDevFd; }
+int32_t deviceFd() noexcept {
+    return gpsDevFd;
+}
 
-void setDeviceFd(int32_t fd) noexcept { gpsDevFd = fd; }
+void setDeviceFd(int32_t fd) noexcept {
+    gpsDevFd = fd;
+}
 
-void lockRecord() noexcept { pthread_mutex_lock(&gManager.recordLock); }
+void lockRecord() noexcept {
+    pthread_mutex_lock(&gManager.recordLock);
+}
 
-void unlockRecord() noexcept { pthread_mutex_unlock(&gManager.recordLock); }
+void unlockRecord() noexcept {
+    pthread_mutex_unlock(&gManager.recordLock);
+}
 
 }  // namespace vyr::mng

@@ -53,18 +53,18 @@ static_assert(kCompleteMaskGps == 23 && kCompleteMaskGpsBd == 55, "completion ma
 // descriptor, the one member that starts at -1, is kept beside it (see
 // deviceFd()) rather than moving 4.8 kB of zeros into .data.
 struct GpsManager {
-    uint32_t bdSupported = 0;                 // reader thread only; set once
-    std::atomic<uint32_t> dataReceived{0};    // set by the reader, never cleared
-    std::atomic<uint32_t> runFlag{0};         // written by Start/Stop, read by the reader
-    pthread_t readThread{};                   // valid while mngState is Start
+    uint32_t bdSupported = 0;               // reader thread only; set once
+    std::atomic<uint32_t> dataReceived{0};  // set by the reader, never cleared
+    std::atomic<uint32_t> runFlag{0};       // written by Start/Stop, read by the reader
+    pthread_t readThread{};                 // valid while mngState is Start
     pthread_mutex_t mngLock = PTHREAD_MUTEX_INITIALIZER;
     std::atomic<MngState> mngState{MngState::Deinit};
-    GpsCallbackReg dataCbk[2]{};              // under mngLock
-    GpsCallbackReg nmeaCbk[2]{};              // under mngLock
-    GpsMsgPacket msgPacket{};                 // written under recordLock
-    GpsRawHeader rawHeader{};                 // reader thread; cleared under recordLock
-    GpsRawData gpsRawData{};                  // written under recordLock
-    GpsMsgPacket locScratch{};                // under recordLock
+    GpsCallbackReg dataCbk[2]{};  // under mngLock
+    GpsCallbackReg nmeaCbk[2]{};  // under mngLock
+    GpsMsgPacket msgPacket{};     // written under recordLock
+    GpsRawHeader rawHeader{};     // reader thread; cleared under recordLock
+    GpsRawData gpsRawData{};      // written under recordLock
+    GpsMsgPacket locScratch{};    // under recordLock
     std::atomic<GpsSimulatorFn> simulatorFn{nullptr};
     pthread_mutex_t recordLock = PTHREAD_MUTEX_INITIALIZER;
 };
