@@ -23,12 +23,4 @@ void setDeviceFd(int32_t fd) noexcept {
     gpsDevFd = fd;
 }
 
-void lockRecord() noexcept {
-    pthread_mutex_lock(&gManager.recordLock);
-}
-
-void unlockRecord() noexcept {
-    pthread_mutex_unlock(&gManager.recordLock);
-}
-
 }  // namespace vyr::mng

@@ -18,6 +18,7 @@
 #include <atomic>
 #include <cstdint>
 
+#include "common/mutex_guard.h"
 #include "vyr_gpsparser.h"
 
 namespace vyr::mng {
@@ -81,19 +82,11 @@ void setDeviceFd(int32_t fd) noexcept;
 // convert(const GpsMsgPacket&) on it, all under recordLock, so the copy is one
 // whole epoch and concurrent callers do not share the working copy.
 template <typename Convert>
-void withRecordSnapshot(Convert&& convert);
-
-// Lock and unlock of recordLock, for withRecordSnapshot.
-void lockRecord() noexcept;
-void unlockRecord() noexcept;
-
-template <typename Convert>
 void withRecordSnapshot(Convert&& convert) {
     GpsManager& mng = manager();
-    lockRecord();
+    MutexGuard lock(mng.recordLock);
     mng.locScratch = mng.msgPacket;
     convert(static_cast<const GpsMsgPacket&>(mng.locScratch));
-    unlockRecord();
 }
 
 }  // namespace vyr::mng
