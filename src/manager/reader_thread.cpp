@@ -21,6 +21,33 @@ constinit thread_local bool tOnReaderThread = false;
 
 // Pause after a failed device read, so that a broken line does not spin.
 inline constexpr useconds_t kInputFailurePauseUs = 1000000;
+// Slice of the pause after end of file, between two looks at runFlag.
+inline constexpr int32_t kEndOfFileSliceMs = 50;
+
+// End of file on the line: a hung-up terminal (a USB receiver unplugged, the
+// master of a pseudo-terminal closed) or a regular file at its end. select
+// reports such a descriptor readable at once, every time, so without a pause
+// the reader would pass again immediately and take a whole core. It waits out
+// its read timeout instead, in slices, so that Stop is still noticed at once.
+// Bytes that arrive meanwhile stay on the line for the next pass.
+void pauseAfterEndOfFile(const GpsManager& mng) noexcept {
+    for (int32_t waited = 0; waited < dev::kReadTimeoutMs; waited += kEndOfFileSliceMs) {
+        if (mng.runFlag.load(std::memory_order_relaxed) == 0) {
+            return;
+        }
+        usleep(static_cast<useconds_t>(kEndOfFileSliceMs) * 1000);
+    }
+}
+
+// Marks the calling thread as the reader for as long as the thread body runs,
+// also when it is called directly rather than as a thread of Start.
+class ReaderThreadMark {
+public:
+    ReaderThreadMark() noexcept { tOnReaderThread = true; }
+    ~ReaderThreadMark() { tOnReaderThread = false; }
+    ReaderThreadMark(const ReaderThreadMark&) = delete;
+    ReaderThreadMark& operator=(const ReaderThreadMark&) = delete;
+};
 
 // NMEA callbacks first (under mngLock), then the collector, which may parse
 // and deliver a completed epoch. The sentence is handed on in place.
@@ -47,8 +74,12 @@ void readerPass(GpsManager& mng, Framer& framer, GpsDevData& request) noexcept {
         usleep(kInputFailurePauseUs);
         return;
     }
-    // Timeout and would-block end the pass silently, as does an empty read.
-    if (result != VYR_GPS_OK || request.readLen == 0) {
+    // Timeout and would-block end the pass silently.
+    if (result != VYR_GPS_OK) {
+        return;
+    }
+    if (request.readLen == 0) {
+        pauseAfterEndOfFile(mng);
         return;
     }
     mng.dataReceived.store(1, std::memory_order_relaxed);
@@ -70,7 +101,7 @@ extern "C" {
 void* MNG_GPS_MsgReadThread(void* /*arg*/) {
     using namespace vyr::mng;
     prctl(PR_SET_NAME, "GPS_MsgReadThread", 0, 0, 0);  // the kernel keeps 15 characters
-    tOnReaderThread = true;
+    const ReaderThreadMark mark;
 
     GpsManager& mng = manager();
     GpsDevData request{};

@@ -114,7 +114,7 @@ TEST_P(LineFaults, SentencesAfterTheFaultAllArrive) {
     startReader(keepSentence);
     if (GetParam().bytes.empty()) {
         pty->hangUp();
-        usleep(1500000);  // reads fail; the reader logs, pauses, goes on
+        usleep(1500000);  // end of file on every read: the reader waits between them
         ASSERT_TRUE(VYR_GPSPARSER_Stop() == 0 && VYR_GPSPARSER_Deinit() == 0);
         pty.emplace();  // the receiver comes back
         startReader(keepSentence);

@@ -22,7 +22,9 @@ public:
         // get it as controlling terminal and SIGHUP when the master closes.
         signal(SIGHUP, SIG_IGN);
         unlink(VYR_TEST_DEVICE_PATH);  // left by a crashed run
-        master_ = posix_openpt(O_RDWR | O_NOCTTY);
+        // Close-on-exec: a child process holding the master would keep the
+        // line from ever hanging up.
+        master_ = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
         char slave[128];
         if (master_ < 0 || grantpt(master_) || unlockpt(master_) ||
             ptsname_r(master_, slave, sizeof slave) || symlink(slave, VYR_TEST_DEVICE_PATH))
