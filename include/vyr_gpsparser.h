@@ -50,6 +50,7 @@ extern "C" {
 #define VYR_GPS_E_STOP_JOIN 0x80100064u       /* Stop: no reader thread joined */
 #define VYR_GPS_E_SLOTS_FULL 0x80100065u      /* Register: both slots taken */
 #define VYR_GPS_E_NOT_REGISTERED 0x80100066u  /* UnRegister: no slot matches */
+#define VYR_GPS_E_IN_CALLBACK 0x80100067u     /* registry: slot change from a callback */
 #define VYR_GPS_E_DEV_BAD_REQUEST 0x80200003u /* GpsGetRawData: null or len > 1 */
 #define VYR_GPS_E_DEV_NOT_OPEN 0x80200004u    /* GpsGetRawData: port closed */
 #define VYR_GPS_E_DEV_INPUT 0x80200068u       /* GpsGetRawData: select/read failed */
@@ -265,7 +266,15 @@ typedef struct GpsDevData {
 /* ------------------------------------------------------------------------ */
 
 /* 0; VYR_GPS_E_STATE when already initialised; VYR_GPS_E_INIT_DEVICE when the
- * serial port cannot be opened (a later Init tries again). */
+ * serial port cannot be opened (a later Init tries again).
+ * The port is opened read-write without O_NOCTTY. A process that is a session
+ * leader without a controlling terminal (a systemd service, a daemon after
+ * setsid) therefore gets the port as its controlling terminal, and when the
+ * line hangs up (a USB receiver unplugged) the kernel sends it SIGHUP, which
+ * ends it by default. Such a process ignores SIGHUP (signal(SIGHUP, SIG_IGN)
+ * before Init) or is not a session leader (fork after setsid). The reader
+ * itself survives a hang-up: it sees end of file and waits out its read
+ * timeout between passes until Stop. */
 VYR_GPS_API uint32_t VYR_GPSPARSER_Init(void);
 /* 0 (also when already started); VYR_GPS_E_STATE before Init;
  * VYR_GPS_E_THREAD_CREATE when the reader thread cannot be created. */
@@ -285,24 +294,32 @@ VYR_GPS_API uint32_t VYR_GPSPARSER_GetGpsState(void);
 /* Reader thread and simulated source                                        */
 /* ------------------------------------------------------------------------ */
 
-/* Reader thread body; VYR_GPSPARSER_Start is its only legitimate caller. */
+/* Reader thread body; VYR_GPSPARSER_Start is its only legitimate caller. A
+ * thread that calls it directly is the reader until it returns. */
 VYR_GPS_API void* MNG_GPS_MsgReadThread(void* arg);
 /* Installs (or with NULL removes) the simulated source; always 0. A running
  * reader uses the new value from its next pass on. */
 VYR_GPS_API int32_t Vyr_GPSPARSER_RegisterSimulater(GpsSimulatorFn simulator);
 
 /* ------------------------------------------------------------------------ */
-/* Callback registry: two slots per kind, any thread, any state. Not from a  */
-/* callback (callbacks run with the manager lock held).                      */
+/* Callback registry: two slots per kind, any thread, any state. Callbacks   */
+/* run with the manager lock held: from inside a callback the slots cannot   */
+/* change, and an operation that would store or clear a slot there is        */
+/* refused with VYR_GPS_E_IN_CALLBACK and an error line.                     */
 /* ------------------------------------------------------------------------ */
 
-/* 0 (also when already registered); VYR_GPS_E_SLOTS_FULL; VYR_GPS_E_NOT_REGISTERED
- * for a NULL descriptor. */
+/* 0 (also when already registered, also from a callback); VYR_GPS_E_SLOTS_FULL;
+ * VYR_GPS_E_NOT_REGISTERED for a NULL descriptor; VYR_GPS_E_IN_CALLBACK when
+ * called from a callback for a descriptor not yet registered. */
 VYR_GPS_API uint32_t VYR_GPSPARSER_Register(const GpsCallbackReg* reg);
-/* 0; VYR_GPS_E_NOT_REGISTERED when no slot equals the descriptor (or NULL).
- * Once it has returned 0 the callback is not called again. */
+/* 0; VYR_GPS_E_NOT_REGISTERED when no slot equals the descriptor (or NULL),
+ * also from a callback; VYR_GPS_E_IN_CALLBACK when called from a callback for
+ * a registered descriptor (it stays registered). Once it has returned 0 the
+ * callback is not called again. */
 VYR_GPS_API uint32_t VYR_GPSPARSER_UnRegister(const GpsCallbackReg* reg);
+/* As VYR_GPSPARSER_Register, for the NMEA sentence callbacks. */
 VYR_GPS_API uint32_t VYR_GPSPARSER_RegNMEARecvCbk(const GpsCallbackReg* reg);
+/* As VYR_GPSPARSER_UnRegister, for the NMEA sentence callbacks. */
 VYR_GPS_API uint32_t VYR_GPSPARSER_UnregNMEARecvCbk(const GpsCallbackReg* reg);
 /* Runs the NMEA callbacks with one sentence under the manager lock; 0. Called
  * by the reader thread for every framed sentence. */

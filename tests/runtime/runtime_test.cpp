@@ -4,6 +4,9 @@
 // against application threads (meant for the ThreadSanitizer build).
 // Linked with -Wl,--wrap=pthread_create, so the library's thread creation
 // comes here first.
+#include <condition_variable>
+#include <functional>
+#include <mutex>
 #include <thread>
 
 #include "manager/framer.h"
@@ -161,21 +164,24 @@ int32_t scripted(char* buffer, int32_t size) {
     return std::snprintf(buffer, size_t(size), "%s", gScript[gNext++ % gScript.size()].c_str());
 }
 
+// Five complete bursts: each GGA names one record.
+void scriptFiveBursts() {
+    for (int second = 10; second < 15; ++second) {
+        const std::string t = "1200" + std::to_string(second) + ".00,";
+        gScript.insert(gScript.end(),
+                       {"$GPGGA," + t + "4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,*47",
+                        "$GPGSA,A,3,04,05,,09,12,,,24,,,,,2.5,1.3,2.1*39",
+                        "$GPRMC," + t + "A,4807.038,N,01131.000,E,022.4,084.4,230394,003.1,W*6A",
+                        "$GPGSV,1,1,01,04,45,100,40*70"});
+    }
+}
+
 // Registers both callbacks and the source, then Init and Start.
 class Reader : public testing::Test {
 protected:
-    // Five complete bursts: each GGA names one record.
     void SetUp() override {
         VYR_SKIP_WITHOUT_PTY(pty_);
-        for (int second = 10; second < 15; ++second) {
-            const std::string t = "1200" + std::to_string(second) + ".00,";
-            gScript.insert(
-                gScript.end(),
-                {"$GPGGA," + t + "4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,*47",
-                 "$GPGSA,A,3,04,05,,09,12,,,24,,,,,2.5,1.3,2.1*39",
-                 "$GPRMC," + t + "A,4807.038,N,01131.000,E,022.4,084.4,230394,003.1,W*6A",
-                 "$GPGSV,1,1,01,04,45,100,40*70"});
-        }
+        scriptFiveBursts();
         const GpsCallbackReg nmea{VYR_GPS_CALLBACK(onSentence), nullptr};
         const GpsCallbackReg data{VYR_GPS_CALLBACK(onRecord), nullptr};
         ASSERT_EQ(VYR_GPSPARSER_RegNMEARecvCbk(&nmea) | VYR_GPSPARSER_Register(&data), 0u);
@@ -256,6 +262,147 @@ TEST_F(Reader, FullSpeedAgainstRegistryAndPulls) {
     done = true;
     churn.join();
     EXPECT_TRUE(gTorn == 0 && gCopies > 0) << gTorn << " torn of " << gCopies;
+}
+
+// Ends the process, failing the test, unless dismissed within the limit: a
+// deadlocked reader would otherwise hang the whole run.
+class Watchdog {
+public:
+    Watchdog(std::chrono::seconds limit, const char* what)
+        : thread_([this, limit, what] {
+              std::unique_lock lock(mutex_);
+              if (!dismissed_cv_.wait_for(lock, limit, [this] { return dismissed_; })) {
+                  std::fprintf(stderr, "watchdog: %s did not return within %llds\n", what,
+                               static_cast<long long>(limit.count()));
+                  std::_Exit(3);
+              }
+          }) {}
+    ~Watchdog() {
+        {
+            std::lock_guard lock(mutex_);
+            dismissed_ = true;
+        }
+        dismissed_cv_.notify_all();
+        thread_.join();
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable dismissed_cv_;
+    bool dismissed_ = false;
+    std::thread thread_;
+};
+
+// A registry operation called from inside a data or an NMEA callback, on the
+// reader thread, for either kind of slot. It returns within 1 s; a
+// registration already present and an unregistration of a descriptor not
+// present answer as anywhere else; one that would store or clear a slot is
+// refused with VYR_GPS_E_IN_CALLBACK and one error line. The slots stay as they
+// were, delivery goes on, and Stop and the registry work afterwards.
+enum Kind { DataKind, NmeaKind };
+enum RegistryOp { RegisterNew, RegisterPresent, UnregisterPresent, UnregisterAbsent };
+using InCallback = std::tuple<Kind, Kind, RegistryOp>;  // calling kind, slot kind, operation
+
+uint32_t (*const kRegistryOps[2][2])(const GpsCallbackReg*) = {
+    {VYR_GPSPARSER_UnRegister, VYR_GPSPARSER_Register},
+    {VYR_GPSPARSER_UnregNMEARecvCbk, VYR_GPSPARSER_RegNMEARecvCbk}};
+const char* const kRegistryNames[2][2] = {
+    {"VYR_GPSPARSER_UnRegister", "VYR_GPSPARSER_Register"},
+    {"VYR_GPSPARSER_UnregNMEARecvCbk", "VYR_GPSPARSER_RegNMEARecvCbk"}};
+
+struct Actor {
+    std::function<uint32_t()> operation;  // set before Start
+    std::atomic<long> calls{0};
+    std::atomic<bool> done{false};
+    uint32_t result = 0;                 // written before done
+    std::chrono::nanoseconds took{};     // written before done
+} gActor;
+
+void act() {
+    if (gActor.calls++ != 0) return;
+    const auto start = std::chrono::steady_clock::now();
+    gActor.result = gActor.operation();
+    gActor.took = std::chrono::steady_clock::now() - start;
+    gActor.done = true;
+}
+void actOnRecord(const GpsMsgPacket*, void*) { act(); }
+void actOnSentence(const char*, uint32_t, void*) { act(); }
+void quietOnRecord(const GpsMsgPacket*, void*) {}
+void quietOnSentence(const char*, uint32_t, void*) {}
+
+class RegistryInCallback : public testing::TestWithParam<InCallback> {};
+
+TEST_P(RegistryInCallback, ReturnsAnswersAndDeliveryGoesOn) {
+    const auto [caller, target, op] = GetParam();
+    vyr::test::PtyDevice pty;
+    VYR_SKIP_WITHOUT_PTY(pty);
+    const GpsCallbackFn acting[] = {VYR_GPS_CALLBACK(actOnRecord), VYR_GPS_CALLBACK(actOnSentence)};
+    const GpsCallbackFn quiet[] = {VYR_GPS_CALLBACK(quietOnRecord), VYR_GPS_CALLBACK(quietOnSentence)};
+    const GpsCallbackReg actor{acting[caller], nullptr};
+    const GpsCallbackReg present = target == caller ? actor : GpsCallbackReg{quiet[target], nullptr};
+    const GpsCallbackReg absent{quiet[target], &gActor};
+    ASSERT_EQ(kRegistryOps[caller][1](&actor) | kRegistryOps[target][1](&present), 0u);
+    const bool reg = op == RegisterNew || op == RegisterPresent;
+    const GpsCallbackReg* desc = op == RegisterPresent || op == UnregisterPresent ? &present : &absent;
+    gActor.operation = [target = target, reg, desc] { return kRegistryOps[target][reg](desc); };
+    const vyr::mng::GpsManager& mng = vyr::mng::manager();
+    GpsCallbackReg slots[4];
+    std::memcpy(slots, mng.dataCbk, sizeof mng.dataCbk);
+    std::memcpy(slots + 2, mng.nmeaCbk, sizeof mng.nmeaCbk);
+
+    scriptFiveBursts();
+    gReleased = SIZE_MAX;
+    ASSERT_EQ(Vyr_GPSPARSER_RegisterSimulater(scripted), 0);
+    std::string log;
+    {
+        Watchdog dog(std::chrono::seconds(10), "a registry call from a callback, or Stop after it");
+        log = captureLog([] {
+            ASSERT_EQ(VYR_GPSPARSER_Init() | VYR_GPSPARSER_Start(), 0u);
+            EXPECT_TRUE(waitUntil([] { return gActor.done && gActor.calls > 20; }));
+            EXPECT_EQ(VYR_GPSPARSER_Stop() | VYR_GPSPARSER_Deinit(), 0u);
+        });
+    }
+    const uint32_t expected[] = {VYR_GPS_E_IN_CALLBACK, 0, VYR_GPS_E_IN_CALLBACK,
+                                 VYR_GPS_E_NOT_REGISTERED};
+    EXPECT_EQ(gActor.result, expected[op]);
+    EXPECT_LT(gActor.took, 1s);
+    EXPECT_EQ(std::memcmp(slots, mng.dataCbk, sizeof mng.dataCbk), 0);
+    EXPECT_EQ(std::memcmp(slots + 2, mng.nmeaCbk, sizeof mng.nmeaCbk), 0);
+    const long refusals = countLines(log, kRegistryNames[target][reg],
+                                     "ERR cannot change a slot from inside a callback");
+    EXPECT_EQ(refusals, expected[op] == VYR_GPS_E_IN_CALLBACK) << log;
+    // Outside a callback the same change is made.
+    EXPECT_EQ(gActor.operation(), expected[op] == VYR_GPS_E_IN_CALLBACK ? 0u : expected[op]);
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, RegistryInCallback,
+                         testing::Combine(testing::Values(DataKind, NmeaKind),
+                                          testing::Values(DataKind, NmeaKind),
+                                          testing::Values(RegisterNew, RegisterPresent,
+                                                          UnregisterPresent, UnregisterAbsent)));
+
+// A thread that ran the reader body itself is an ordinary thread again once
+// the body returns: it can start and stop the manager.
+TEST(ReaderThreadBody, DirectCallerCanStartAndStopAfterwards) {
+    vyr::test::PtyDevice pty;
+    VYR_SKIP_WITHOUT_PTY(pty);
+    ASSERT_EQ(VYR_GPSPARSER_Init(), 0u);
+    uint32_t results[3] = {1, 1, 1};
+    std::thread caller([&results] {
+        vyr::mng::manager().runFlag = 1;
+        std::thread stopper([] {
+            std::this_thread::sleep_for(100ms);
+            vyr::mng::manager().runFlag = 0;
+        });
+        MNG_GPS_MsgReadThread(nullptr);
+        stopper.join();
+        results[0] = VYR_GPSPARSER_Start();
+        results[1] = VYR_GPSPARSER_Stop();
+        results[2] = VYR_GPSPARSER_Deinit();
+    });
+    caller.join();
+    EXPECT_TRUE(results[0] == 0 && results[1] == 0 && results[2] == 0)
+        << std::hex << results[0] << " " << results[1] << " " << results[2];
 }
 
 }  // namespace
