@@ -32,7 +32,7 @@ enum { RMC, GGA, GSA, GLL, GST, GSV, VTG, ZDA };
 std::string parseWords(const Parser& parser, const std::string& sentence) {
     int32_t words[32] = {};
     std::string text = std::to_string(parser.parse(words, sentence.c_str())) + ":";
-    for (size_t i = 0; i < parser.words; ++i) text += " " + std::to_string(words[i]);
+    for (size_t i = 0; i < parser.words; ++i) (text += ' ') += std::to_string(words[i]);
     return text;
 }
 
@@ -71,7 +71,9 @@ TEST(Parsers, RecordsTalkersAndFormatter) {
             EXPECT_EQ(parseWords(kParsers[p], renamed), words) << renamed;
         }
         for (size_t at = 3; at < 6 && expected[0] == '1'; ++at) {  // another formatter
-            EXPECT_EQ(parseWords(kParsers[p], std::string(sentence).replace(at, 1, "X"))[0], '0');
+            std::string other = sentence;
+            other[at] = 'X';
+            EXPECT_EQ(parseWords(kParsers[p], other)[0], '0');
         }
     }
     // A short last sentence leaves usedInFix to the raw-set parse.

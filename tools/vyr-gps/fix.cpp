@@ -96,7 +96,8 @@ std::string UtcTime::iso8601(int fractionDigits) const {
                                                  hour, minute, second);
     if (fractionDigits > 0) {
         const std::string micro = printf_string("%06d", microsecond);
-        text += "." + micro.substr(0, static_cast<size_t>(fractionDigits));
+        text += '.';
+        text.append(micro, 0, static_cast<size_t>(fractionDigits));
     }
     return year == 0 ? text : text + "Z";
 }
