@@ -12,6 +12,10 @@ add_executable(hangup_service ${CMAKE_CURRENT_LIST_DIR}/hangup_service.c)
 target_link_libraries(hangup_service PRIVATE vyr_gpsparser vyr_platform Threads::Threads
   vyr_warnings)
 set_target_properties(hangup_service PROPERTIES C_STANDARD 99 C_EXTENSIONS OFF)
+if(VYR_SANITIZE)
+  # The sanitized library needs the sanitizers' C++ runtime parts.
+  set_target_properties(hangup_service PROPERTIES LINKER_LANGUAGE CXX)
+endif()
 list(JOIN CMAKE_CROSSCOMPILING_EMULATOR " " _vyr_emulator)
 string(STRIP "${_vyr_emulator} $<TARGET_FILE:hangup_service>" _vyr_service_command)
 vyr_add_gtest(hangup_test
