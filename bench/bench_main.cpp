@@ -151,6 +151,21 @@ void BM_FramerPerByte(benchmark::State& state) {
 }
 BENCHMARK(BM_FramerPerByte);
 
+// The same bytes through the run entry point.
+void BM_FramerRun(benchmark::State& state) {
+    const std::vector<uint8_t> bytes = burstStream();
+    vyr::mng::Framer framer;
+    size_t ended = 0;
+    const uint8_t* const end = bytes.data() + bytes.size();
+    for (auto _ : state) {
+        for (const uint8_t* p = bytes.data(); (p = framer.frame(p, end)) != nullptr;) ++ended;
+    }
+    benchmark::DoNotOptimize(ended);
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * bytes.size()));
+    state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * kBurst.size()));
+}
+BENCHMARK(BM_FramerRun);
+
 // The reader's path (framer, NMEA callbacks, collector, parse, delivery) over
 // a bundled capture, as the cost driver feeds it.
 void BM_PathOverCapture(benchmark::State& state, const char* file) {
