@@ -3,7 +3,8 @@
 // ends is handed to the NMEA callbacks (GPS_Notify_Nmea_Packet) and then to
 // the collector (GPSPARSER_MsgProc), exactly as the reader does. Checked
 // against two models written from the framing table and the collection rules
-// (name searches group by group, "%d,%d" counters, bounded formatted copies):
+// (name searches group by group, "%d,%d" counters clamped to 32 bits, bounded
+// formatted copies):
 //  - the framer hands on exactly the model's sentences, each beginning with
 //    "$", free of CR and LF, 1 to 179 characters, zero-terminated;
 //  - the NMEA callback sees each of them once, with its length;
@@ -12,6 +13,7 @@
 //    model completes one;
 //  - a delivered record has gsa[1] and bdGsv zero and 0/1 usedInFix marks.
 #include <algorithm>
+#include <climits>
 #include <cstring>
 #include <iterator>
 
@@ -70,13 +72,17 @@ struct CollectorModel {
     }
     void gsv(const char* s, bool beidou, int32_t& total, int32_t& number,
              char (&slots)[4][VYR_GPS_SENTENCE_SIZE], uint32_t bit) {
-        int t = 0;
-        int n = 0;
+        // "%d" as the device's C library reads it: clamped to 32 bits. Read
+        // through long long, so that the host's long plays no part.
+        long long t64 = 0;
+        long long n64 = 0;
         if (beidou) {
-            (void)std::sscanf(s, "$BDGSV,%d,%d,", &t, &n);
+            (void)std::sscanf(s, "$BDGSV,%lld,%lld,", &t64, &n64);
         } else {
-            (void)std::sscanf(s, "$GPGSV,%d,%d,", &t, &n);
+            (void)std::sscanf(s, "$GPGSV,%lld,%lld,", &t64, &n64);
         }
+        const int t = static_cast<int>(std::clamp<long long>(t64, INT32_MIN, INT32_MAX));
+        const int n = static_cast<int>(std::clamp<long long>(n64, INT32_MIN, INT32_MAX));
         if (n < 1 || n > 4) return;
         number = n;
         total = t >= 4 ? 4 : t;

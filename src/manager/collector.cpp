@@ -8,10 +8,10 @@
 // the collection header is touched only by the reader thread.
 #include "manager/collector.h"
 
-#include <climits>
 #include <cstddef>
 #include <cstring>
 
+#include "common/char_class.h"
 #include "common/log.h"
 #include "common/mutex_guard.h"
 #include "manager/gps_manager.h"
@@ -71,27 +71,25 @@ struct Classified {
     size_t length;
 };
 
-// Every name holds a "G" (the BeiDou names at their third letter), so only
-// the places of "G" need a look: the library's string search skips the rest of
-// the text in wide steps. The lowest group found anywhere wins, exactly as
-// searching the names group by group would decide; nothing can beat GGA, so
-// the search ends there.
+// One pass over the text: every name holds a "G" (the BeiDou names at their
+// third letter), so only the places of "G" need a closer look. The C library's
+// strchrnul stops at each "G" and finally at the NUL, in wide steps, so each
+// character is read once and the last stop gives the length. The lowest group
+// found anywhere wins, exactly as searching the names group by group would
+// decide.
 Classified classify(const char* text) noexcept {
-    const size_t length = std::strlen(text);
-    const char* const end = text + length;
     Group best = Group::None;
-    const char* p = text;
-    while (best != Group::Gga && (p = static_cast<const char*>(std::memchr(
-                                      p, 'G', static_cast<size_t>(end - p)))) != nullptr) {
+    const char* p = strchrnul(text, 'G');
+    for (; *p != '\0'; p = strchrnul(p + 1, 'G')) {
+        if (best == Group::Gga) continue;  // nothing beats it; only the length is still open
         Group group = groupOfNameAt(p);
         if (p - text >= 2 && p[-2] == 'B' && p[-1] == 'D') {
             const Group beidou = groupOfNameAt(p - 2);
             group = beidou < group ? beidou : group;
         }
         best = group < best ? group : best;
-        ++p;
     }
-    return {best, length};
+    return {best, static_cast<size_t>(p - text)};
 }
 
 // Copies at most 179 characters and a NUL into a slot, as a formatted copy
@@ -104,49 +102,41 @@ void storeSentence(char (&slot)[VYR_GPS_SENTENCE_SIZE], const char* sentence,
     slot[count] = '\0';
 }
 
-constexpr bool isScanSpace(char c) noexcept {
-    return c == ' ' || (c >= '\t' && c <= '\r');
-}
+constexpr int32_t kInt32Max = 2147483647;
+constexpr int32_t kInt32Min = -kInt32Max - 1;
 
-// Reads one decimal integer the way the C library's "%d" conversion does:
-// leading white space, an optional sign, at least one digit, the value taken
-// as a long (saturated on overflow) and then narrowed to int. Advances text
-// past what it read; false when no digit follows.
-bool scanDecimal(const char*& text, int32_t& out) noexcept {
+// Reads one counter the way "%d" reads it (leading white space, an optional
+// sign, at least one digit), the value clamped to the 32-bit range as the
+// device's C library, whose long has 32 bits, clamps it. Advances text past
+// what it read; false when no digit follows.
+bool readCounter(const char*& text, int32_t& out) noexcept {
     const char* p = text;
-    while (isScanSpace(*p)) {
-        ++p;
-    }
-    const bool negative = *p == '-';
-    if (*p == '-' || *p == '+') {
-        ++p;
-    }
-    if (*p < '0' || *p > '9') {
-        return false;
-    }
-    constexpr unsigned long kPositiveLimit = LONG_MAX;
-    constexpr unsigned long kNegativeLimit = kPositiveLimit + 1UL;
-    const unsigned long limit = negative ? kNegativeLimit : kPositiveLimit;
-    unsigned long magnitude = 0;
-    bool overflow = false;
-    for (; *p >= '0' && *p <= '9'; ++p) {
-        const unsigned long digit = static_cast<unsigned long>(*p - '0');
-        if (!overflow && magnitude > (limit - digit) / 10UL) {
-            overflow = true;
+    uint32_t digit = static_cast<uint8_t>(*p) - uint32_t{'0'};
+    bool negative = false;
+    if (digit > 9) {  // white space or a sign first: the rare forms
+        while (chars::isCSpace(*p)) {
+            ++p;
         }
-        if (!overflow) {
-            magnitude = magnitude * 10UL + digit;
+        negative = *p == '-';
+        if (*p == '-' || *p == '+') {
+            ++p;
+        }
+        digit = static_cast<uint8_t>(*p) - uint32_t{'0'};
+        if (digit > 9) {
+            return false;
         }
     }
-    long value = 0;
-    if (overflow) {
-        value = negative ? LONG_MIN : LONG_MAX;
-    } else if (negative) {
-        value = magnitude == kNegativeLimit ? LONG_MIN : -static_cast<long>(magnitude);
+    // Saturates just above 2^31, which clamps to either bound.
+    uint32_t magnitude = 0;
+    for (; digit <= 9; digit = static_cast<uint8_t>(*++p) - uint32_t{'0'}) {
+        magnitude = magnitude <= 214748364u ? magnitude * 10 + digit : 0x80000001u;
+    }
+    if (negative) {
+        out = magnitude >= 0x80000000u ? kInt32Min : -static_cast<int32_t>(magnitude);
     } else {
-        value = static_cast<long>(magnitude);
+        out = magnitude > static_cast<uint32_t>(kInt32Max) ? kInt32Max
+                                                           : static_cast<int32_t>(magnitude);
     }
-    out = static_cast<int32_t>(value);  // narrowed modulo 2^32, as the library's store does
     text = p;
     return true;
 }
@@ -156,22 +146,23 @@ struct GsvCounters {
     int32_t number = 0;
 };
 
-// Equivalent of sscanf(text, "$GPGSV,%d,%d,", &total, &number) (or the BeiDou
-// prefix): the prefix must stand at the start of the text; a value that is not
-// converted stays 0. The trailing comma decides nothing about the values.
-GsvCounters readGsvCounters(const char* text, const char (&prefix)[8]) noexcept {
+constexpr size_t kGsvPrefixLength = 7;  // "$GPGSV," or "$BDGSV,"
+
+// sscanf(text, "$GPGSV,%d,%d,", &total, &number) (or the BeiDou prefix) with
+// the values clamped to 32 bits: the prefix must stand at the start of the
+// text; a value that is not converted stays 0. The trailing comma decides
+// nothing about the values.
+GsvCounters readGsvCounters(const char* text, size_t length,
+                            const char (&prefix)[kGsvPrefixLength + 1]) noexcept {
     GsvCounters counters;
-    for (size_t i = 0; i + 1 < sizeof(prefix); ++i) {
-        if (text[i] != prefix[i]) {
-            return counters;
-        }
-    }
-    const char* p = text + sizeof(prefix) - 1;
-    if (!scanDecimal(p, counters.total) || *p != ',') {
+    if (length < kGsvPrefixLength || std::memcmp(text, prefix, kGsvPrefixLength) != 0) {
         return counters;
     }
-    ++p;
-    scanDecimal(p, counters.number);
+    const char* p = text + kGsvPrefixLength;
+    if (readCounter(p, counters.total) && *p == ',') {
+        ++p;
+        (void)readCounter(p, counters.number);
+    }
     return counters;
 }
 
@@ -197,8 +188,8 @@ void collectGsv(GpsRawHeader& header, const GsvSeries& series, const GsvCounters
     }
 }
 
-constexpr char kGpGsvPrefix[8] = "$GPGSV,";
-constexpr char kBdGsvPrefix[8] = "$BDGSV,";
+constexpr char kGpGsvPrefix[kGsvPrefixLength + 1] = "$GPGSV,";
+constexpr char kBdGsvPrefix[kGsvPrefixLength + 1] = "$BDGSV,";
 
 }  // namespace
 
@@ -229,9 +220,9 @@ int32_t GPSPARSER_MsgProc(const char* sentence) noexcept {
             break;
         case Group::GpGsv:
             if (open) {
-                collectGsv(header,
-                           {header.gpGsvTotal, header.gpGsvNum, raw.gpGsvStr, kFlagGpGsvComplete},
-                           readGsvCounters(sentence, kGpGsvPrefix), sentence, input.length);
+                collectGsv(
+                    header, {header.gpGsvTotal, header.gpGsvNum, raw.gpGsvStr, kFlagGpGsvComplete},
+                    readGsvCounters(sentence, input.length, kGpGsvPrefix), sentence, input.length);
             }
             break;
         case Group::BdGsv:
@@ -240,9 +231,9 @@ int32_t GPSPARSER_MsgProc(const char* sentence) noexcept {
             }
             mng.bdSupported = 1;
             if (open) {
-                collectGsv(header,
-                           {header.bdGsvTotal, header.bdGsvNum, raw.bdGsvStr, kFlagBdGsvComplete},
-                           readGsvCounters(sentence, kBdGsvPrefix), sentence, input.length);
+                collectGsv(
+                    header, {header.bdGsvTotal, header.bdGsvNum, raw.bdGsvStr, kFlagBdGsvComplete},
+                    readGsvCounters(sentence, input.length, kBdGsvPrefix), sentence, input.length);
             }
             break;
         case Group::None:
