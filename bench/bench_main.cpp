@@ -60,9 +60,9 @@ void BM_Scan(benchmark::State& state) {
     char validity = 0;
     int32_t d1 = 0, d2 = 0, d3 = 0;
     for (auto _ : state) {
-        bool ok = vyr::nmea::GPSPARSER_Scan(s, "tTcfdfdffDfd", type, &r.time, &validity,
-                                            &r.latitude, &d1, &r.longitude, &d2, &r.speed,
-                                            &r.course, &r.date, &r.magneticVariation, &d3);
+        bool ok = vyr::nmea::scanFields<"tTcfdfdffDfd">(s, &type, &r.time, &validity, &r.latitude,
+                                                        &d1, &r.longitude, &d2, &r.speed, &r.course,
+                                                        &r.date, &r.magneticVariation, &d3);
         benchmark::DoNotOptimize(ok);
         benchmark::ClobberMemory();
     }

@@ -3,51 +3,29 @@
 // One pass over the sentence: each converter reads its field from the first
 // character and returns where it stopped (every character before that point is
 // a field character), and the walk to the next field continues from there.
+// The conversions of the field namespace wrap them with the stops and the walk.
 #include "nmea/scanner.h"
 
-#include <array>
-#include <cstdarg>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
+
+#include "common/char_class.h"
 
 namespace vyr::nmea {
+namespace field {
+
+const char kStops[3] = {'\0', '\0', '\0'};
+
+}  // namespace field
+
 namespace {
 
-constexpr uint8_t kFieldChar = 1;  // printable, not "," and not "*"
-constexpr uint8_t kDigit = 2;
-constexpr uint8_t kCSpace = 4;  // white space as strtol skips it in the C locale
-
-constexpr std::array<uint8_t, 256> makeCharClasses() {
-    std::array<uint8_t, 256> table{};
-    for (int c = 0x20; c <= 0x7E; ++c) {
-        if (c != ',' && c != '*') table[c] |= kFieldChar;
-    }
-    for (int c = '0'; c <= '9'; ++c) table[c] |= kDigit;
-    for (const char c : {' ', '\t', '\n', '\v', '\f', '\r'})
-        table[static_cast<uint8_t>(c)] |= kCSpace;
-    return table;
-}
-
-constexpr std::array<uint8_t, 256> kCharClasses = makeCharClasses();
-
-constexpr bool hasClass(char c, uint8_t cls) {
-    return (kCharClasses[static_cast<uint8_t>(c)] & cls) != 0;
-}
-constexpr bool isFieldChar(char c) {
-    return hasClass(c, kFieldChar);
-}
-constexpr bool isDigit(char c) {
-    return hasClass(c, kDigit);
-}
-constexpr bool isCSpace(char c) {
-    return hasClass(c, kCSpace);
-}
-
-static_assert(isFieldChar(' ') && isFieldChar('~') && isFieldChar('$'));
-static_assert(!isFieldChar(',') && !isFieldChar('*') && !isFieldChar('\r') && !isFieldChar('\0'));
-static_assert(!isFieldChar('\x7F') && !isFieldChar('\x80') && !isFieldChar('\xFF'));
-static_assert(isDigit('0') && isDigit('9') && !isDigit('/') && !isDigit(':'));
-static_assert(isCSpace('\v') && !isCSpace('\0'));
+using chars::isCSpace;
+using chars::isDigit;
+using chars::isFieldChar;
+using field::kEnded;
+using field::kFailed;
 
 constexpr int32_t kInt32Max = 2147483647;
 constexpr int32_t kInt32Min = -kInt32Max - 1;
@@ -60,9 +38,24 @@ constexpr uint32_t digitValue(char c) {
 static_assert(digitValue('0') == 0 && digitValue('9') == 9 && digitValue('/') > 9 &&
               digitValue(':') > 9);
 
-// Stands for every field after the end of the sentence: absent fields convert
-// like empty ones; only the walk tells them apart.
-constexpr char kAbsentField[] = "";
+// 10^n for n fraction digits.
+constexpr int32_t kPowersOfTen[] = {1,      10,      100,      1000,      10000,
+                                    100000, 1000000, 10000000, 100000000, 1000000000};
+
+// An empty field's cursor may be a stop: kAbsent converts as empty, kEnded
+// and kFailed fail. Every stop reads as a NUL, so no converter gets past its
+// empty-field test with one.
+bool failsWhenEmpty(const char* cursor) {
+    return cursor == kFailed || cursor == kEnded;
+}
+
+// The walk to the next field from where a conversion stopped (every character
+// before that point is a field character): past the rest of the field, then
+// the next field begins after a ",", and anything else ends the sentence.
+const char* nextField(const char* stop) {
+    while (isFieldChar(*stop)) ++stop;
+    return *stop == ',' ? stop + 1 : kEnded;
+}
 
 int32_t digitPair(const char* p) {
     return (p[0] - '0') * 10 + (p[1] - '0');
@@ -81,7 +74,7 @@ const char* scanTypeText(const char* field, char* out) {
     for (int i = 1; i <= 5; ++i) {
         if (!isFieldChar(field[i])) return nullptr;
     }
-    for (int i = 0; i < 5; ++i) out[i] = field[i + 1];
+    std::memcpy(out, field + 1, 5);
     out[5] = '\0';
     return field + 6;
 }
@@ -95,11 +88,9 @@ const char* scanTime(const char* field, GpsTime* out) {
     const char* p = field + 6;
     int32_t microseconds = 0;
     if (p[0] == '.' && isDigit(p[1])) {
-        ++p;
-        int digits = 0;
-        for (; digits < 6 && isDigit(*p); ++digits, ++p)
-            microseconds = microseconds * 10 + (*p - '0');
-        for (; digits < 6; ++digits) microseconds *= 10;
+        const char* const fraction = ++p;
+        for (; p - fraction < 6 && isDigit(*p); ++p) microseconds = microseconds * 10 + (*p - '0');
+        microseconds *= kPowersOfTen[6 - (p - fraction)];
     }
     *out = GpsTime{digitPair(field), digitPair(field + 2), digitPair(field + 4), microseconds};
     return p;
@@ -239,112 +230,127 @@ const char* scanText(const char* field, char* out) {
     return p;
 }
 
-// The usual "f" field: plain digits with at most one point and at most nine
-// digits in all, ending the field. Such a value and its scale always fit, so
-// no digit needs a range check. Returns where the number stops, or nullptr
-// for any other field, which then takes scanFloat's full rules.
+// The usual "f" field: plain digits with at most one point, at most nine
+// fraction digits and at most nine digits after any leading zeros, ending the
+// field. Such a value and its scale always fit, so no digit needs a range
+// check. Returns where the number stops, or nullptr for any other field,
+// which then takes scanFloat's full rules.
 inline const char* scanPlainFloat(const char* field, GpsFloat* out) {
     const char* p = field;
+    while (*p == '0') ++p;  // leading zeros add nothing to the value
+    const char* const significant = p;
     uint32_t value = 0;  // wraps only in fields that are handed on
-    uint32_t scale = 1;
     uint32_t d = 0;
     for (; (d = digitValue(*p)) <= 9; ++p) value = value * 10 + d;
-    ptrdiff_t digits = p - field;
+    ptrdiff_t digits = p - significant;  // at least the value's digits
+    bool anyDigit = p != field;
+    int32_t scale = 1;
     if (*p == '.') {
-        for (++p; (d = digitValue(*p)) <= 9; ++p) {
-            value = value * 10 + d;
-            scale *= 10;
-        }
-        digits = p - field - 1;
-        if (digits == 0) return nullptr;  // "." alone
+        const char* const fraction = ++p;
+        for (; (d = digitValue(*p)) <= 9; ++p) value = value * 10 + d;
+        const ptrdiff_t fractionDigits = p - fraction;
+        if (fractionDigits > 9) return nullptr;
+        scale = kPowersOfTen[fractionDigits];
+        digits += fractionDigits;
+        anyDigit = anyDigit || fractionDigits != 0;
+        if (!anyDigit) return nullptr;  // "." alone
     }
     if (digits > 9 || isFieldChar(*p)) return nullptr;
-    *out = digits == 0 ? GpsFloat{0, 0}
-                       : GpsFloat{static_cast<int32_t>(value), static_cast<int32_t>(scale)};
+    *out = anyDigit ? GpsFloat{static_cast<int32_t>(value), scale} : GpsFloat{0, 0};
     return p;
 }
 
-bool scanFieldsV(const char* sentence, const char* format, va_list args) {
-    const char* field = sentence;
-    bool optional = false;
-    bool blocked = false;  // the sentence has ended and no ";" allowed absent fields
-    for (const char* letter = format;; ++letter) {
-        if (blocked && *letter != ';') return *letter == '\0';
-        const char* stop = nullptr;
-        if (*letter == 'i') [[likely]] {
-            // The usual field: at most nine plain digits (a value that always
-            // fits) or none, then a comma. Anything else takes the full rules.
-            int32_t* const out = va_arg(args, int32_t*);
-            const char* p = field;
-            uint32_t value = 0;  // wraps only in fields that take the full rules
-            uint32_t d = digitValue(*p);
-            for (; d <= 9; d = digitValue(*++p)) value = value * 10 + d;
-            if (d == digitValue(',') && p <= field + 9) [[likely]] {
-                *out = static_cast<int32_t>(value);
-                field = p + 1;
-                continue;
-            }
-            stop = scanInteger(field, out);
-        } else {
-            switch (*letter) {
-                case '\0':
-                    return true;
-                case ';':
-                    optional = true;
-                    blocked = false;
-                    continue;
-                case 't':  // an absent field ("") has no "$": "t" fails even after ";"
-                    stop = scanTypeText(field, va_arg(args, char*));
-                    break;
-                case 'T':
-                    stop = scanTime(field, va_arg(args, GpsTime*));
-                    break;
-                case 'D':
-                    stop = scanDate(field, va_arg(args, GpsDate*));
-                    break;
-                case 'f': {
-                    GpsFloat* const out = va_arg(args, GpsFloat*);
-                    stop = scanPlainFloat(field, out);
-                    if (stop == nullptr) stop = scanFloat(field, out);
-                    break;
-                }
-                case 'c':
-                    stop = scanCharacter(field, va_arg(args, char*));
-                    break;
-                case 'd':
-                    stop = scanDirection(field, va_arg(args, int32_t*));
-                    break;
-                case 's':
-                    stop = scanText(field, va_arg(args, char*));
-                    break;
-                case '_':
-                    stop = field;
-                    break;
-                default:
-                    return false;
-            }
-        }
-        if (stop == nullptr) return false;
-        while (isFieldChar(*stop)) ++stop;
-        if (*stop == ',') {
-            field = stop + 1;
-        } else {
-            field = kAbsentField;
-            blocked = !optional;
-        }
+// The conversion of one field by the letter's rules: the empty-field test
+// for the stops, then the conversion, then the walk to the next field.
+template <typename Out, const char* (*Convert)(const char*, Out*)>
+const char* converted(const char* cursor, Out* out) {
+    if (!isFieldChar(*cursor) && failsWhenEmpty(cursor)) return kFailed;
+    const char* const stop = Convert(cursor, out);
+    return stop != nullptr ? nextField(stop) : kFailed;
+}
+
+const char* scanDecimal(const char* field, GpsFloat* out) {
+    const char* const stop = scanPlainFloat(field, out);
+    return stop != nullptr ? stop : scanFloat(field, out);
+}
+
+// Any other "i" field. Up to nine plain digits and a comma still need no range
+// check; anything else, the stops included, takes the full rules.
+const char* longInteger(const char* cursor, int32_t* out) {
+    const char* p = cursor;
+    uint32_t value = 0;  // wraps only in fields that take the full rules
+    uint32_t d = digitValue(*p);
+    for (; d <= 9; d = digitValue(*++p)) value = value * 10 + d;
+    if (d == digitValue(',') && p - cursor <= 9) {
+        *out = static_cast<int32_t>(value);
+        return p + 1;
     }
+    return converted<int32_t, scanInteger>(cursor, out);
 }
 
 }  // namespace
 
-bool GPSPARSER_Scan(const char* sentence, const char* format, ...) noexcept {
-    va_list args;
-    va_start(args, format);
-    const bool result = scanFieldsV(sentence, format, args);
-    va_end(args);
-    return result;
+namespace field {
+
+const char* typeText(const char* cursor, TypeText* out) noexcept {
+    return converted<char, scanTypeText>(cursor, *out);
+}
+const char* time(const char* cursor, GpsTime* out) noexcept {
+    return converted<GpsTime, scanTime>(cursor, out);
+}
+const char* date(const char* cursor, GpsDate* out) noexcept {
+    return converted<GpsDate, scanDate>(cursor, out);
+}
+const char* decimal(const char* cursor, GpsFloat* out) noexcept {
+    return converted<GpsFloat, scanDecimal>(cursor, out);
+}
+const char* character(const char* cursor, char* out) noexcept {
+    return converted<char, scanCharacter>(cursor, out);
+}
+const char* direction(const char* cursor, int32_t* out) noexcept {
+    return converted<int32_t, scanDirection>(cursor, out);
+}
+const char* text(const char* cursor, char* out) noexcept {
+    return converted<char, scanText>(cursor, out);
 }
 
+const char* integer(const char* cursor, int32_t* out) noexcept {
+    // The usual field: none to three plain digits, then a comma, read
+    // directly. Each character is read only once the one before it is known
+    // to be a digit.
+    const char* const p = cursor;
+    constexpr uint32_t kComma = digitValue(',');
+    const uint32_t d0 = digitValue(p[0]);
+    if (d0 == kComma) {
+        *out = 0;
+        return p + 1;
+    }
+    if (d0 <= 9) {
+        const uint32_t d1 = digitValue(p[1]);
+        if (d1 == kComma) {
+            *out = static_cast<int32_t>(d0);
+            return p + 2;
+        }
+        if (d1 <= 9) {
+            const uint32_t d2 = digitValue(p[2]);
+            if (d2 == kComma) {
+                *out = static_cast<int32_t>(d0 * 10 + d1);
+                return p + 3;
+            }
+            if (d2 <= 9 && p[3] == ',') {
+                *out = static_cast<int32_t>(d0 * 100 + d1 * 10 + d2);
+                return p + 4;
+            }
+        }
+    }
+    return longInteger(cursor, out);
+}
+
+const char* skip(const char* cursor) noexcept {
+    return failsWhenEmpty(cursor) ? kFailed : nextField(cursor);
+}
+
+}  // namespace field
 }  // namespace vyr::nmea
 
 extern "C" double GPSPARSER_FORMAT_DOUBLE(const GpsFloat* number) {
