@@ -1,5 +1,6 @@
 #include "manager/framer.h"
 
+#include <bit>
 #include <cstring>
 
 #include "common/log.h"
@@ -21,6 +22,27 @@ constexpr Word mayHoldFraming(Word word) {
     const Word dollars = word ^ (kOnes * '$');
     return (((word - kOnes * 0x0E) & ~word) | ((dollars - kOnes) & ~dollars)) & kHighs;
 }
+// Position in memory order of the first byte that mayHoldFraming flagged.
+// Every byte before it is ordinary (a flag can be false, never missing);
+// the flagged byte itself then goes byte by byte.
+inline size_t firstFlaggedByte(Word flagged) {
+    if constexpr (std::endian::native == std::endian::little) {
+        return static_cast<size_t>(std::countr_zero(flagged)) / 8;
+    } else {
+        return static_cast<size_t>(std::countl_zero(flagged)) / 8;
+    }
+}
+
+// The bits of the bytes from position first on, in memory order.
+inline Word bytesFrom(size_t first) {
+    if (first == 0) return ~Word{0};
+    if constexpr (std::endian::native == std::endian::little) {
+        return ~Word{0} << (8 * first);
+    } else {
+        return ~Word{0} >> (8 * first);
+    }
+}
+
 // One byte of value b at byte position i of a word of "0"s.
 constexpr Word withByte(uint8_t b, size_t i) {
     return (kOnes * '0' & ~(Word{0xFF} << (8 * i))) | Word{b} << (8 * i);
@@ -39,22 +61,36 @@ const uint8_t* Framer::frame(const uint8_t* data, const uint8_t* end) noexcept {
         uint32_t length = state_;
         if (length < kMaxSentenceLength) {
             // An open sentence with room left: append ordinary bytes, a word
-            // at a time while whole words fit, then byte by byte.
+            // at a time while whole words fit, then byte by byte up to the
+            // first framing byte, the end of the input or a full buffer.
             char* const text = buffer_.data();
             const size_t room = kMaxSentenceLength - length;
             const size_t available = static_cast<size_t>(end - p);
-            for (size_t words = (available < room ? available : room) / kWordSize; words != 0;
-                 --words) {
+            const size_t count = available < room ? available : room;
+            const uint8_t* const stop = p + count;
+            for (size_t words = count / kWordSize; words != 0; --words) {
                 Word word;
                 std::memcpy(&word, p, kWordSize);
-                if (mayHoldFraming(word) != 0) break;
+                const Word flagged = mayHoldFraming(word);
+                if (flagged != 0) {
+                    // The bytes before the first flagged one are ordinary:
+                    // merge them into the buffer, leaving the bytes after
+                    // them as they were.
+                    const size_t ordinary = firstFlaggedByte(flagged);
+                    const Word keep = bytesFrom(ordinary);
+                    Word old;
+                    std::memcpy(&old, text + length, kWordSize);
+                    word = (word & ~keep) | (old & keep);
+                    std::memcpy(text + length, &word, kWordSize);
+                    p += ordinary;
+                    length += static_cast<uint32_t>(ordinary);
+                    break;
+                }
                 std::memcpy(text + length, &word, kWordSize);
                 p += kWordSize;
                 length += kWordSize;
             }
-            while (p != end && length < kMaxSentenceLength && !isFraming(*p)) {
-                text[length++] = static_cast<char>(*p++);
-            }
+            for (; p != stop && !isFraming(*p); ++p) text[length++] = static_cast<char>(*p);
             state_ = length;
             if (p == end) break;
         }
