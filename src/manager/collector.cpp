@@ -17,6 +17,7 @@
 #include "manager/gps_manager.h"
 #include "manager/registry.h"
 #include "nmea/parsers.h"
+#include "nmea/scanner.h"
 
 namespace vyr::mng {
 
@@ -94,16 +95,12 @@ Classified classify(const char* text) noexcept {
 
 // Copies at most 179 characters and a NUL into a slot, as a formatted copy
 // bounded by the slot size would; the rest of the slot is left as it is.
-void storeSentence(char (&slot)[VYR_GPS_SENTENCE_SIZE], const char* sentence,
-                   size_t length) noexcept {
+void storeSentence(char* slot, const char* sentence, size_t length) noexcept {
     const size_t count = length < kMaxSentenceChars ? length : kMaxSentenceChars;
     MutexGuard lock(manager().recordLock);
     std::memcpy(slot, sentence, count);
     slot[count] = '\0';
 }
-
-constexpr int32_t kInt32Max = 2147483647;
-constexpr int32_t kInt32Min = -kInt32Max - 1;
 
 // Reads one counter the way "%d" reads it (leading white space, an optional
 // sign, at least one digit), the value clamped to the 32-bit range as the
@@ -111,31 +108,12 @@ constexpr int32_t kInt32Min = -kInt32Max - 1;
 // what it read; false when no digit follows.
 bool readCounter(const char*& text, int32_t& out) noexcept {
     const char* p = text;
-    uint32_t digit = static_cast<uint8_t>(*p) - uint32_t{'0'};
-    bool negative = false;
-    if (digit > 9) {  // white space or a sign first: the rare forms
-        while (chars::isCSpace(*p)) {
-            ++p;
-        }
-        negative = *p == '-';
-        if (*p == '-' || *p == '+') {
-            ++p;
-        }
-        digit = static_cast<uint8_t>(*p) - uint32_t{'0'};
-        if (digit > 9) {
-            return false;
-        }
+    while (chars::isCSpace(*p)) {
+        ++p;
     }
-    // Saturates just above 2^31, which clamps to either bound.
-    uint32_t magnitude = 0;
-    for (; digit <= 9; digit = static_cast<uint8_t>(*++p) - uint32_t{'0'}) {
-        magnitude = magnitude <= 214748364u ? magnitude * 10 + digit : 0x80000001u;
-    }
-    if (negative) {
-        out = magnitude >= 0x80000000u ? kInt32Min : -static_cast<int32_t>(magnitude);
-    } else {
-        out = magnitude > static_cast<uint32_t>(kInt32Max) ? kInt32Max
-                                                           : static_cast<int32_t>(magnitude);
+    p = nmea::field::readInteger(p, &out);
+    if (p == nullptr) {
+        return false;
     }
     text = p;
     return true;
@@ -155,37 +133,36 @@ constexpr size_t kGsvPrefixLength = 7;  // "$GPGSV," or "$BDGSV,"
 GsvCounters readGsvCounters(const char* text, size_t length,
                             const char (&prefix)[kGsvPrefixLength + 1]) noexcept {
     GsvCounters counters;
-    if (length < kGsvPrefixLength || std::memcmp(text, prefix, kGsvPrefixLength) != 0) {
+    // The text has at least seven characters: the prefix is compared as two
+    // overlapping four-byte words.
+    uint32_t head[2];
+    uint32_t expected[2];
+    if (length < kGsvPrefixLength) {
+        return counters;
+    }
+    std::memcpy(&head[0], text, 4);
+    std::memcpy(&head[1], text + 3, 4);
+    std::memcpy(&expected[0], prefix, 4);
+    std::memcpy(&expected[1], prefix + 3, 4);
+    if (head[0] != expected[0] || head[1] != expected[1]) {
         return counters;
     }
     const char* p = text + kGsvPrefixLength;
+    // The usual text: a one-digit total, a comma and a one-digit number that
+    // no other digit follows. Each character is read only once the one
+    // before it is known not to be the NUL.
+    const uint32_t total = static_cast<uint8_t>(p[0]) - uint32_t{'0'};
+    if (total <= 9 && p[1] == ',') {
+        const uint32_t number = static_cast<uint8_t>(p[2]) - uint32_t{'0'};
+        if (number <= 9 && !chars::isDigit(p[3])) {
+            return {static_cast<int32_t>(total), static_cast<int32_t>(number)};
+        }
+    }
     if (readCounter(p, counters.total) && *p == ',') {
         ++p;
         (void)readCounter(p, counters.number);
     }
     return counters;
-}
-
-struct GsvSeries {
-    int32_t& total;
-    int32_t& number;
-    char (&slots)[kMaxGsvMessages][VYR_GPS_SENTENCE_SIZE];
-    uint32_t completeFlag;
-};
-
-// Message numbers outside 1..4 are dropped; the series completes at the
-// sentence whose number equals the announced total (capped at 4).
-void collectGsv(GpsRawHeader& header, const GsvSeries& series, const GsvCounters counters,
-                const char* sentence, size_t length) noexcept {
-    if (counters.number < 1 || counters.number > kMaxGsvMessages) {
-        return;
-    }
-    series.number = counters.number;
-    series.total = counters.total >= kMaxGsvMessages ? kMaxGsvMessages : counters.total;
-    storeSentence(series.slots[counters.number - 1], sentence, length);
-    if (series.total == series.number) {
-        header.flags |= series.completeFlag;
-    }
 }
 
 constexpr char kGpGsvPrefix[kGsvPrefixLength + 1] = "$GPGSV,";
@@ -198,46 +175,56 @@ int32_t GPSPARSER_MsgProc(const char* sentence) noexcept {
     GpsRawHeader& header = mng.rawHeader;
     GpsRawData& raw = mng.gpsRawData;
     const Classified input = classify(sentence);
-    const bool open = (header.flags & kFlagGga) != 0;
+    const Group group = input.group;
 
-    switch (input.group) {
-        case Group::Gga:
-            storeSentence(raw.ggaStr, sentence, input.length);
-            header.flags |= kFlagGga;
-            break;
-        case Group::Gsa:
-            if (open) {
-                storeSentence(raw.gsaStr[(header.flags & kFlagGsa) == 0 ? 0 : 1], sentence,
-                              input.length);
-                header.flags |= kFlagGsa;
+    if (group == Group::BdGsv) {
+        if (mng.bdSupported == 0) {
+            VYR_LOG_WAR("SupportBD!\n");
+        }
+        mng.bdSupported = 1;
+    }
+    // A GGA opens the epoch; every other group is stored only into an open one.
+    if (group == Group::Gga || (group != Group::None && (header.flags & kFlagGga) != 0)) {
+        char* slot = nullptr;
+        uint32_t flag = 0;
+        switch (group) {
+            case Group::Gga:
+                slot = raw.ggaStr;
+                flag = kFlagGga;
+                break;
+            case Group::Gsa:
+                slot = raw.gsaStr[(header.flags & kFlagGsa) == 0 ? 0 : 1];
+                flag = kFlagGsa;
+                break;
+            case Group::Rmc:
+                slot = raw.rmcStr;
+                flag = kFlagRmc;
+                break;
+            default: {
+                // GSV of either series. Message numbers outside 1..4 are
+                // dropped; the series completes at the sentence whose number
+                // equals the announced total (capped at 4).
+                const bool beidou = group == Group::BdGsv;
+                const GsvCounters counters =
+                    readGsvCounters(sentence, input.length, beidou ? kBdGsvPrefix : kGpGsvPrefix);
+                if (counters.number < 1 || counters.number > kMaxGsvMessages) {
+                    break;
+                }
+                int32_t& total = beidou ? header.bdGsvTotal : header.gpGsvTotal;
+                int32_t& number = beidou ? header.bdGsvNum : header.gpGsvNum;
+                number = counters.number;
+                total = counters.total >= kMaxGsvMessages ? kMaxGsvMessages : counters.total;
+                slot = (beidou ? raw.bdGsvStr : raw.gpGsvStr)[number - 1];
+                if (total == number) {
+                    flag = beidou ? kFlagBdGsvComplete : kFlagGpGsvComplete;
+                }
+                break;
             }
-            break;
-        case Group::Rmc:
-            if (open) {
-                storeSentence(raw.rmcStr, sentence, input.length);
-                header.flags |= kFlagRmc;
-            }
-            break;
-        case Group::GpGsv:
-            if (open) {
-                collectGsv(
-                    header, {header.gpGsvTotal, header.gpGsvNum, raw.gpGsvStr, kFlagGpGsvComplete},
-                    readGsvCounters(sentence, input.length, kGpGsvPrefix), sentence, input.length);
-            }
-            break;
-        case Group::BdGsv:
-            if (mng.bdSupported == 0) {
-                VYR_LOG_WAR("SupportBD!\n");
-            }
-            mng.bdSupported = 1;
-            if (open) {
-                collectGsv(
-                    header, {header.bdGsvTotal, header.bdGsvNum, raw.bdGsvStr, kFlagBdGsvComplete},
-                    readGsvCounters(sentence, input.length, kBdGsvPrefix), sentence, input.length);
-            }
-            break;
-        case Group::None:
-            break;
+        }
+        if (slot != nullptr) {
+            storeSentence(slot, sentence, input.length);
+            header.flags |= flag;
+        }
     }
 
     const uint32_t mask = mng.bdSupported != 0 ? kCompleteMaskGpsBd : kCompleteMaskGps;

@@ -75,13 +75,12 @@ int32_t GPSPARSER_ParseGGA(GpsGga* gga, const char* sentence) noexcept {
 }
 
 int32_t GPSPARSER_ParseGSA(GpsGsa* gsa, const char* sentence) noexcept {
+    // "tciiiiiiiiiiiiifff", the twelve satellite numbers in a loop.
     TypeText type = "";
-    int32_t* const ids = gsa->satelliteIds;
-    const bool scanned = scanFields<"tciiiiiiiiiiiiifff">(
-        sentence, &type, &gsa->selectionMode, &gsa->fixMode, &ids[0], &ids[1], &ids[2], &ids[3],
-        &ids[4], &ids[5], &ids[6], &ids[7], &ids[8], &ids[9], &ids[10], &ids[11], &gsa->pdop,
-        &gsa->hdop, &gsa->vdop);
-    return (scanned && hasFormatter(type, "GSA")) ? 1 : 0;
+    const char* cursor = scanPart<"tci">(sentence, &type, &gsa->selectionMode, &gsa->fixMode);
+    for (int32_t& id : gsa->satelliteIds) cursor = scanPart<"i">(cursor, &id);
+    cursor = scanPart<"fff">(cursor, &gsa->pdop, &gsa->hdop, &gsa->vdop);
+    return (cursor != field::kFailed && hasFormatter(type, "GSA")) ? 1 : 0;
 }
 
 int32_t GPSPARSER_ParseGLL(GpsGll* gll, const char* sentence) noexcept {
@@ -108,16 +107,16 @@ int32_t GPSPARSER_ParseGST(GpsGst* gst, const char* sentence) noexcept {
 }
 
 int32_t GPSPARSER_ParseGSV(GpsGsv* gsv, const char* sentence) noexcept {
+    // "tiii;iiiiiiiiiiiiiiii", the four satellites in a loop. Satellites
+    // missing from a short last sentence are absent fields: all 0. usedInFix
+    // is left to the raw-set parse.
     TypeText type = "";
-    GpsSatInfo* const sat = gsv->satellites;
-    // Satellites missing from a short last sentence are absent fields: all 0.
-    // usedInFix is left to the raw-set parse.
-    const bool scanned = scanFields<"tiii;iiiiiiiiiiiiiiii">(
-        sentence, &type, &gsv->messageCount, &gsv->messageNumber, &gsv->satellitesInView,
-        &sat[0].prn, &sat[0].elevation, &sat[0].azimuth, &sat[0].snr, &sat[1].prn,
-        &sat[1].elevation, &sat[1].azimuth, &sat[1].snr, &sat[2].prn, &sat[2].elevation,
-        &sat[2].azimuth, &sat[2].snr, &sat[3].prn, &sat[3].elevation, &sat[3].azimuth, &sat[3].snr);
-    return (scanned && hasFormatter(type, "GSV")) ? 1 : 0;
+    const char* cursor = scanPart<"tiii">(sentence, &type, &gsv->messageCount, &gsv->messageNumber,
+                                          &gsv->satellitesInView);
+    for (GpsSatInfo& sat : gsv->satellites) {
+        cursor = scanPart<";iiii">(cursor, &sat.prn, &sat.elevation, &sat.azimuth, &sat.snr);
+    }
+    return (cursor != field::kFailed && hasFormatter(type, "GSV")) ? 1 : 0;
 }
 
 int32_t GPSPARSER_ParseVTG(GpsVtg* vtg, const char* sentence) noexcept {

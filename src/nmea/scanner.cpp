@@ -24,6 +24,7 @@ namespace {
 using chars::isCSpace;
 using chars::isDigit;
 using chars::isFieldChar;
+using field::allowAbsent;
 using field::kEnded;
 using field::kFailed;
 
@@ -49,23 +50,16 @@ bool failsWhenEmpty(const char* cursor) {
     return cursor == kFailed || cursor == kEnded;
 }
 
-// The walk to the next field from where a conversion stopped (every character
-// before that point is a field character): past the rest of the field, then
-// the next field begins after a ",", and anything else ends the sentence.
-const char* nextField(const char* stop) {
-    while (isFieldChar(*stop)) ++stop;
-    return *stop == ',' ? stop + 1 : kEnded;
-}
+using field::next;
 
-int32_t digitPair(const char* p) {
-    return (p[0] - '0') * 10 + (p[1] - '0');
-}
-
-// Digits are field characters, so this stops at the sentence's end.
-bool sixDigits(const char* p) {
+// Six digits as three two-digit numbers (hh mm ss, dd mm yy); false when one
+// of the six is not a digit. Digits are field characters, so this stops at the
+// sentence's end.
+bool digitPairs(const char* p, int32_t (&pairs)[3]) {
     for (int i = 0; i < 6; ++i) {
         if (!isDigit(p[i])) return false;
     }
+    for (int i = 0; i < 3; ++i) pairs[i] = (p[2 * i] - '0') * 10 + (p[2 * i + 1] - '0');
     return true;
 }
 
@@ -84,7 +78,8 @@ const char* scanTime(const char* field, GpsTime* out) {
         *out = GpsTime{-1, -1, -1, -1};
         return field;
     }
-    if (!sixDigits(field)) return nullptr;
+    int32_t pairs[3];
+    if (!digitPairs(field, pairs)) return nullptr;
     const char* p = field + 6;
     int32_t microseconds = 0;
     if (p[0] == '.' && isDigit(p[1])) {
@@ -92,7 +87,7 @@ const char* scanTime(const char* field, GpsTime* out) {
         for (; p - fraction < 6 && isDigit(*p); ++p) microseconds = microseconds * 10 + (*p - '0');
         microseconds *= kPowersOfTen[6 - (p - fraction)];
     }
-    *out = GpsTime{digitPair(field), digitPair(field + 2), digitPair(field + 4), microseconds};
+    *out = GpsTime{pairs[0], pairs[1], pairs[2], microseconds};
     return p;
 }
 
@@ -101,8 +96,9 @@ const char* scanDate(const char* field, GpsDate* out) {
         *out = GpsDate{-1, -1, -1};
         return field;
     }
-    if (!sixDigits(field)) return nullptr;
-    *out = GpsDate{digitPair(field), digitPair(field + 2), digitPair(field + 4)};
+    int32_t pairs[3];
+    if (!digitPairs(field, pairs)) return nullptr;
+    *out = GpsDate{pairs[0], pairs[1], pairs[2]};
     return field + 6;
 }
 
@@ -156,19 +152,11 @@ const char* scanFloat(const char* field, GpsFloat* out) {
 // that end is not a field character. strtol's leading white space may run past
 // the field's end (a tab or CR is not a field character); the walk then resumes
 // at that end, not where the number stopped.
+// Exactly strtol(field, &end, 10) clamped to 32 bits, followed by the check
+// that end is not a field character. strtol's leading white space may run past
+// the field's end (a tab or CR is not a field character); the walk then resumes
+// at that end, not where the number stopped.
 const char* scanInteger(const char* field, int32_t* out) {
-    // Fast path: the usual field is a few plain digits.
-    if (uint32_t d = digitValue(field[0]); d <= 9) {
-        uint32_t magnitude = d;
-        const char* p = field + 1;
-        for (d = digitValue(*p); d <= 9; d = digitValue(*++p)) {
-            magnitude = magnitude <= 214748364u ? magnitude * 10 + d : 0x80000000u;
-        }
-        if (isFieldChar(*p)) return nullptr;
-        *out = magnitude > static_cast<uint32_t>(kInt32Max) ? kInt32Max
-                                                            : static_cast<int32_t>(magnitude);
-        return p;
-    }
     if (!isFieldChar(field[0])) {
         *out = 0;
         return field;
@@ -178,25 +166,11 @@ const char* scanInteger(const char* field, int32_t* out) {
     for (; isCSpace(*p); ++p) {
         if (fieldEnd == nullptr && !isFieldChar(*p)) fieldEnd = p;
     }
-    bool negative = false;
-    if (*p == '+' || *p == '-') {
-        negative = (*p == '-');
-        ++p;
-    }
-    if (!isDigit(*p)) return nullptr;  // no conversion: strtol stops at field[0]
-    // Saturates just above 2^31, which clamps to either bound.
-    constexpr uint32_t kSaturated = 0x80000001u;
-    uint32_t magnitude = 0;
-    for (uint32_t d = digitValue(*p); d <= 9; d = digitValue(*++p)) {
-        magnitude = magnitude <= 214748364u ? magnitude * 10 + d : kSaturated;
-    }
-    if (isFieldChar(*p)) return nullptr;
-    if (negative) {
-        *out = magnitude >= 0x80000000u ? kInt32Min : -static_cast<int32_t>(magnitude);
-    } else {
-        *out = magnitude > static_cast<uint32_t>(kInt32Max) ? kInt32Max
-                                                            : static_cast<int32_t>(magnitude);
-    }
+    int32_t value = 0;
+    p = field::readInteger(p, &value);
+    // No conversion (strtol stops at field[0]), or a field character after it.
+    if (p == nullptr || isFieldChar(*p)) return nullptr;
+    *out = value;
     return fieldEnd != nullptr ? fieldEnd : p;
 }
 
@@ -221,13 +195,6 @@ const char* scanDirection(const char* field, int32_t* out) {
 const char* scanCharacter(const char* field, char* out) {
     *out = isFieldChar(field[0]) ? field[0] : '\0';
     return field;
-}
-
-const char* scanText(const char* field, char* out) {
-    const char* p = field;
-    for (; isFieldChar(*p); ++p) *out++ = *p;
-    *out = '\0';
-    return p;
 }
 
 // The usual "f" field: plain digits with at most one point, at most nine
@@ -266,7 +233,7 @@ template <typename Out, const char* (*Convert)(const char*, Out*)>
 const char* converted(const char* cursor, Out* out) {
     if (!isFieldChar(*cursor) && failsWhenEmpty(cursor)) return kFailed;
     const char* const stop = Convert(cursor, out);
-    return stop != nullptr ? nextField(stop) : kFailed;
+    return stop != nullptr ? next(stop) : kFailed;
 }
 
 const char* scanDecimal(const char* field, GpsFloat* out) {
@@ -274,50 +241,11 @@ const char* scanDecimal(const char* field, GpsFloat* out) {
     return stop != nullptr ? stop : scanFloat(field, out);
 }
 
-// Any other "i" field. Up to nine plain digits and a comma still need no range
-// check; anything else, the stops included, takes the full rules.
-const char* longInteger(const char* cursor, int32_t* out) {
-    const char* p = cursor;
-    uint32_t value = 0;  // wraps only in fields that take the full rules
-    uint32_t d = digitValue(*p);
-    for (; d <= 9; d = digitValue(*++p)) value = value * 10 + d;
-    if (d == digitValue(',') && p - cursor <= 9) {
-        *out = static_cast<int32_t>(value);
-        return p + 1;
-    }
-    return converted<int32_t, scanInteger>(cursor, out);
-}
-
-}  // namespace
-
-namespace field {
-
-const char* typeText(const char* cursor, TypeText* out) noexcept {
-    return converted<char, scanTypeText>(cursor, *out);
-}
-const char* time(const char* cursor, GpsTime* out) noexcept {
-    return converted<GpsTime, scanTime>(cursor, out);
-}
-const char* date(const char* cursor, GpsDate* out) noexcept {
-    return converted<GpsDate, scanDate>(cursor, out);
-}
-const char* decimal(const char* cursor, GpsFloat* out) noexcept {
-    return converted<GpsFloat, scanDecimal>(cursor, out);
-}
-const char* character(const char* cursor, char* out) noexcept {
-    return converted<char, scanCharacter>(cursor, out);
-}
-const char* direction(const char* cursor, int32_t* out) noexcept {
-    return converted<int32_t, scanDirection>(cursor, out);
-}
-const char* text(const char* cursor, char* out) noexcept {
-    return converted<char, scanText>(cursor, out);
-}
-
-const char* integer(const char* cursor, int32_t* out) noexcept {
+template <bool Optional>
+const char* integerField(const char* cursor, int32_t* out) {
     // The usual field: none to three plain digits, then a comma, read
     // directly. Each character is read only once the one before it is known
-    // to be a digit.
+    // to be a digit. Anything else, the stops included, takes the full rules.
     const char* const p = cursor;
     constexpr uint32_t kComma = digitValue(',');
     const uint32_t d0 = digitValue(p[0]);
@@ -343,11 +271,66 @@ const char* integer(const char* cursor, int32_t* out) noexcept {
             }
         }
     }
-    return longInteger(cursor, out);
+    return converted<int32_t, scanInteger>(Optional ? allowAbsent(cursor) : cursor, out);
+}
+
+}  // namespace
+
+namespace field {
+
+const char* typeText(const char* cursor, TypeText* out) noexcept {
+    return converted<char, scanTypeText>(cursor, *out);
+}
+const char* time(const char* cursor, GpsTime* out) noexcept {
+    return converted<GpsTime, scanTime>(cursor, out);
+}
+const char* date(const char* cursor, GpsDate* out) noexcept {
+    return converted<GpsDate, scanDate>(cursor, out);
+}
+const char* decimal(const char* cursor, GpsFloat* out) noexcept {
+    return converted<GpsFloat, scanDecimal>(cursor, out);
+}
+const char* character(const char* cursor, char* out) noexcept {
+    return converted<char, scanCharacter>(cursor, out);
+}
+const char* direction(const char* cursor, int32_t* out) noexcept {
+    return converted<int32_t, scanDirection>(cursor, out);
+}
+
+const char* integer(const char* cursor, int32_t* out) noexcept {
+    return integerField<false>(cursor, out);
+}
+const char* optionalInteger(const char* cursor, int32_t* out) noexcept {
+    return integerField<true>(cursor, out);
+}
+
+const char* next(const char* stop) noexcept {
+    while (isFieldChar(*stop)) ++stop;
+    return *stop == ',' ? stop + 1 : kEnded;
+}
+
+const char* readInteger(const char* text, int32_t* out) noexcept {
+    const char* p = text;
+    const bool negative = *p == '-';
+    if (*p == '-' || *p == '+') ++p;
+    uint32_t d = digitValue(*p);
+    if (d > 9) return nullptr;
+    // Saturates just above 2^31, which clamps to either bound.
+    uint32_t magnitude = 0;
+    for (; d <= 9; d = digitValue(*++p)) {
+        magnitude = magnitude <= 214748364u ? magnitude * 10 + d : 0x80000001u;
+    }
+    if (negative) {
+        *out = magnitude >= 0x80000000u ? kInt32Min : -static_cast<int32_t>(magnitude);
+    } else {
+        *out = magnitude > static_cast<uint32_t>(kInt32Max) ? kInt32Max
+                                                            : static_cast<int32_t>(magnitude);
+    }
+    return p;
 }
 
 const char* skip(const char* cursor) noexcept {
-    return failsWhenEmpty(cursor) ? kFailed : nextField(cursor);
+    return failsWhenEmpty(cursor) ? kFailed : next(cursor);
 }
 
 }  // namespace field

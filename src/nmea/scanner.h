@@ -26,10 +26,10 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <tuple>
 #include <type_traits>
 #include <utility>
 
+#include "common/char_class.h"
 #include "vyr_gpsparser.h"
 
 namespace vyr::nmea {
@@ -45,7 +45,8 @@ namespace vyr::nmea {
 // it succeeded when the last one did not return kFailed.
 namespace field {
 
-extern const char kStops[3];  // three NULs: stops read as an empty text
+// Three NULs: the stops read as an empty text.
+[[gnu::visibility("hidden")]] extern const char kStops[3];
 inline constexpr const char* kFailed = &kStops[0];
 inline constexpr const char* kEnded = &kStops[1];
 inline constexpr const char* kAbsent = &kStops[2];
@@ -57,10 +58,30 @@ const char* time(const char* cursor, GpsTime* out) noexcept;
 const char* date(const char* cursor, GpsDate* out) noexcept;
 const char* decimal(const char* cursor, GpsFloat* out) noexcept;
 const char* integer(const char* cursor, int32_t* out) noexcept;
+const char* optionalInteger(const char* cursor, int32_t* out) noexcept;  // after a ";"
 const char* character(const char* cursor, char* out) noexcept;
 const char* direction(const char* cursor, int32_t* out) noexcept;
-const char* text(const char* cursor, char* out) noexcept;
 const char* skip(const char* cursor) noexcept;
+
+// The walk from where a conversion stopped (every character before stop is a
+// field character): past the rest of the field; the next field begins after a
+// ",", anything else ends the sentence (kEnded).
+const char* next(const char* stop) noexcept;
+
+// An optional sign and at least one digit, read as strtol and "%d" read them
+// (no white space), the value clamped to the 32-bit range. Returns where the
+// number ends, or nullptr (and out untouched) when no digit follows the sign.
+const char* readInteger(const char* text, int32_t* out) noexcept;
+
+// "s": the whole field and a NUL. No parser uses it, so it is built only where
+// a format has it.
+inline const char* text(const char* cursor, char* out) noexcept {
+    if (cursor == kFailed || cursor == kEnded) return kFailed;
+    const char* p = cursor;
+    while (chars::isFieldChar(*p)) *out++ = *p++;
+    *out = '\0';
+    return next(p);
+}
 
 // The cursor for a letter that a ";" made optional.
 inline const char* allowAbsent(const char* cursor) noexcept {
@@ -162,40 +183,76 @@ consteval bool formatMatches() {
     }
 }
 
-template <ScanFormat F, std::size_t I, typename Outputs>
-[[gnu::always_inline]] inline const char* convertAt(const char* cursor, const Outputs& outputs) {
+// A letter after a ";": one small conversion per letter so used, which lets an
+// ended sentence count as an absent field, instead of that test at every site.
+template <char Letter>
+[[gnu::noinline]] const char* convertOptional(const char* cursor,
+                                              typename LetterOf<Letter>::Out* out) noexcept {
+    return LetterOf<Letter>::convert(field::allowAbsent(cursor), out);
+}
+// The integer, the usual optional field, has an entry of its own.
+template <>
+inline const char* convertOptional<'i'>(const char* cursor, int32_t* out) noexcept {
+    return field::optionalInteger(cursor, out);
+}
+template <char Letter>
+[[gnu::noinline]] const char* skipOptional(const char* cursor) noexcept {
+    return field::skip(field::allowAbsent(cursor));
+}
+
+// The conversions of the letters from position I on; out are the outputs of
+// those letters. The outputs are handed down as plain arguments, so each is
+// formed where its conversion is called.
+template <ScanFormat F, std::size_t I, typename... Out>
+[[gnu::always_inline]] inline const char* scanFrom(const char* cursor, Out*... out) noexcept;
+
+template <ScanFormat F, std::size_t I, typename First, typename... Rest>
+[[gnu::always_inline]] inline const char* convertFirst(const char* cursor, First* first,
+                                                       Rest*... rest) noexcept {
     constexpr char letter = F.letters[I];
-    if constexpr (letter == ';') {
-        return cursor;
+    if constexpr (F.optionalAt(I)) {
+        return scanFrom<F, I + 1>(convertOptional<letter>(cursor, first), rest...);
     } else {
-        if constexpr (F.optionalAt(I)) cursor = field::allowAbsent(cursor);
-        if constexpr (letter == '_') {
-            return field::skip(cursor);
-        } else {
-            return LetterOf<letter>::convert(cursor, std::get<F.outputsBefore(I)>(outputs));
-        }
+        return scanFrom<F, I + 1>(LetterOf<letter>::convert(cursor, first), rest...);
     }
 }
 
-template <ScanFormat F, typename Outputs, std::size_t... I>
-[[gnu::always_inline]] inline bool scanAll(const char* sentence, const Outputs& outputs,
-                                           std::index_sequence<I...>) {
-    const char* cursor = sentence;
-    ((cursor = convertAt<F, I>(cursor, outputs)), ...);
-    return cursor != field::kFailed;
+template <ScanFormat F, std::size_t I, typename... Out>
+[[gnu::always_inline]] inline const char* scanFrom(const char* cursor, Out*... out) noexcept {
+    if constexpr (I == F.size()) {
+        return cursor;
+    } else if constexpr (F.letters[I] == ';') {
+        return scanFrom<F, I + 1>(cursor, out...);
+    } else if constexpr (F.letters[I] == '_') {
+        if constexpr (F.optionalAt(I)) {
+            return scanFrom<F, I + 1>(skipOptional<'_'>(cursor), out...);
+        } else {
+            return scanFrom<F, I + 1>(field::skip(cursor), out...);
+        }
+    } else {
+        return convertFirst<F, I>(cursor, out...);
+    }
 }
 
 }  // namespace detail
+
+// Scans the fields of the format from cursor on (a sentence's first
+// character, or what an earlier part returned) and returns the cursor after
+// them, field::kFailed when a field failed. A format may be scanned in parts,
+// for example a repeated group in a loop; a ";" applies within its part only.
+template <ScanFormat F, typename... Out>
+[[nodiscard]] inline const char* scanPart(const char* cursor, Out*... out) noexcept {
+    static_assert(detail::formatMatches<F, Out...>(),
+                  "the format's letters do not match the output pointers");
+    return detail::scanFrom<F, 0>(cursor, out...);
+}
 
 // true when every letter of the format was satisfied. Never logs. An empty
 // format succeeds at once; fields after the format's last letter are not
 // looked at.
 template <ScanFormat F, typename... Out>
 [[nodiscard]] inline bool scanFields(const char* sentence, Out*... out) noexcept {
-    static_assert(detail::formatMatches<F, Out...>(),
-                  "the format's letters do not match the output pointers");
-    return detail::scanAll<F>(sentence, std::tuple<Out*...>{out...},
-                              std::make_index_sequence<F.size()>{});
+    return scanPart<F>(sentence, out...) != field::kFailed;
 }
 
 }  // namespace vyr::nmea
