@@ -11,13 +11,12 @@ namespace {
 
 constexpr char kColourReset[] = "\033[m";
 
-// The heads by threshold, each with the arguments time, tenths, remainder,
-// reset, function and line. An array of arrays: no pointers to relocate.
-constexpr char kHeads[][sizeof(VYR_LOG_HEAD_ERR)] = {VYR_LOG_HEAD_ERR, VYR_LOG_HEAD_WAR,
-                                                     VYR_LOG_HEAD_INF, VYR_LOG_HEAD_DBG};
-static_assert(sizeof(VYR_LOG_HEAD_ERR) >= sizeof(VYR_LOG_HEAD_WAR) &&
-              sizeof(VYR_LOG_HEAD_ERR) >= sizeof(VYR_LOG_HEAD_INF) &&
-              sizeof(VYR_LOG_HEAD_ERR) >= sizeof(VYR_LOG_HEAD_DBG));
+// The head of every level, with its colour and tag as arguments: the shared
+// part is stored once. Error red "\033[0;32;31m", warning yellow, info
+// magenta, debug brown.
+constexpr char kHead[] = "%s[%s %06d.%d][%s]%s %s %d :";
+constexpr char kColours[][11] = {"\033[0;32;31m", "\033[1;33m", "\033[0;35m", "\033[0;33m"};
+constexpr char kTags[][4] = {"ERR", "WAR", "INF", "DBG"};
 static_assert(kErrThreshold == 0 && kWarThreshold == 1 && kInfThreshold == 2 && kDbgThreshold == 3);
 
 }  // namespace
@@ -33,11 +32,8 @@ void writeLine(int32_t threshold, const char* function, int line, const char* fo
     va_list args;
     va_start(args, format);
     flockfile(stdout);
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wformat-nonliteral"
-    std::printf(kHeads[threshold], VyrSysRtcTime(), quotient, runningTime - 10 * quotient,
-                kColourReset, function, line);
-#pragma GCC diagnostic pop
+    std::printf(kHead, kColours[threshold], VyrSysRtcTime(), quotient, runningTime - 10 * quotient,
+                kTags[threshold], kColourReset, function, line);
     std::vprintf(format, args);
     funlockfile(stdout);
     va_end(args);

@@ -24,11 +24,6 @@ inline constexpr int32_t kWarThreshold = 1;
 inline constexpr int32_t kInfThreshold = 2;
 inline constexpr int32_t kDbgThreshold = 3;
 
-#define VYR_LOG_HEAD_ERR "\033[0;32;31m[%s %06d.%d][ERR]%s %s %d :"
-#define VYR_LOG_HEAD_WAR "\033[1;33m[%s %06d.%d][WAR]%s %s %d :"
-#define VYR_LOG_HEAD_INF "\033[0;35m[%s %06d.%d][INF]%s %s %d :"
-#define VYR_LOG_HEAD_DBG "\033[0;33m[%s %06d.%d][DBG]%s %s %d :"
-
 // Writes one line at the level whose threshold is given (0 to 3).
 [[gnu::format(printf, 4, 5)]] void writeLine(int32_t threshold, const char* function, int line,
                                              const char* format, ...) noexcept;
