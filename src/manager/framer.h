@@ -65,7 +65,7 @@ private:
     // sentence is open: "open with room left" is one compare of one value.
     static constexpr uint32_t kClosed = 0x100;
 
-    static constexpr bool isFraming(uint8_t byte) noexcept {
+    static bool isFraming(uint8_t byte) noexcept {
         return chars::has(static_cast<char>(byte), chars::kFraming);
     }
 

@@ -175,20 +175,16 @@ const char* scanInteger(const char* field, int32_t* out) {
 }
 
 const char* scanDirection(const char* field, int32_t* out) {
-    switch (field[0]) {
-        case 'N':
-        case 'E':
-            *out = 1;
-            break;
-        case 'S':
-        case 'W':
-            *out = -1;
-            break;
-        default:
-            if (isFieldChar(field[0])) return nullptr;
-            *out = 0;
-            break;
+    const char c = field[0];
+    int32_t sign = 0;
+    if (c == 'N' || c == 'E') {
+        sign = 1;
+    } else if (c == 'S' || c == 'W') {
+        sign = -1;
+    } else if (isFieldChar(c)) {
+        return nullptr;
     }
+    *out = sign;
     return field;
 }
 
@@ -241,12 +237,11 @@ const char* scanDecimal(const char* field, GpsFloat* out) {
     return stop != nullptr ? stop : scanFloat(field, out);
 }
 
-template <bool Optional>
-const char* integerField(const char* cursor, int32_t* out) {
-    // The usual field: none to three plain digits, then a comma, read
-    // directly. Each character is read only once the one before it is known
-    // to be a digit. Anything else, the stops included, takes the full rules.
-    const char* const p = cursor;
+// The usual "i" field: none to three plain digits, then a comma, read
+// directly. Each character is read only once the one before it is known to be
+// a digit. Returns the next field, or nullptr for any other field (the stops
+// included), which then takes the full rules.
+const char* plainInteger(const char* p, int32_t* out) {
     constexpr uint32_t kComma = digitValue(',');
     const uint32_t d0 = digitValue(p[0]);
     if (d0 == kComma) {
@@ -271,7 +266,7 @@ const char* integerField(const char* cursor, int32_t* out) {
             }
         }
     }
-    return converted<int32_t, scanInteger>(Optional ? allowAbsent(cursor) : cursor, out);
+    return nullptr;
 }
 
 }  // namespace
@@ -298,10 +293,12 @@ const char* direction(const char* cursor, int32_t* out) noexcept {
 }
 
 const char* integer(const char* cursor, int32_t* out) noexcept {
-    return integerField<false>(cursor, out);
+    const char* const next = plainInteger(cursor, out);
+    return next != nullptr ? next : converted<int32_t, scanInteger>(cursor, out);
 }
 const char* optionalInteger(const char* cursor, int32_t* out) noexcept {
-    return integerField<true>(cursor, out);
+    const char* const next = plainInteger(cursor, out);
+    return next != nullptr ? next : converted<int32_t, scanInteger>(allowAbsent(cursor), out);
 }
 
 const char* next(const char* stop) noexcept {

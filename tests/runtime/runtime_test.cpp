@@ -33,10 +33,10 @@ const FramerCase kFramerCases[] = {
     {"xx\r\n\n$A,1\r\n\x01#junk\r$GPG$B\n\n", {"$A,1", "$B"}, 0},
     {"$" + std::string(199, 'A') + "\r\n", {k179}, 21},
     {k179 + "$GPRMC,1\r\n$B\n", {k179, "$B"}, 8},
-    // Control and high bytes are ordinary inside a sentence.
-    {"$GPGGA,\x01\x0E\x7F\xFFx,12345678901234567\n\x0D",
-     {"$GPGGA,\x01\x0E\x7F\xFFx,12345678901234567"},
-     0},
+    // Control, high and low printable bytes (which the word-at-a-time test
+    // flags for a closer look) are ordinary inside a sentence.
+    {"$GPGGA,\x01\x0E\x7F\xFFx,12345678901234567, !\"#,123456789012,#\n\x0D",
+     {"$GPGGA,\x01\x0E\x7F\xFFx,12345678901234567, !\"#,123456789012,#"}, 0},
 };
 
 class Framer : public testing::TestWithParam<FramerCase> {};
