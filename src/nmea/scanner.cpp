@@ -15,7 +15,7 @@
 namespace vyr::nmea {
 namespace field {
 
-const char kStops[3] = {'\0', '\0', '\0'};
+const char kStops[2] = {'\0', '\0'};
 
 }  // namespace field
 
@@ -43,12 +43,9 @@ static_assert(digitValue('0') == 0 && digitValue('9') == 9 && digitValue('/') > 
 constexpr int32_t kPowersOfTen[] = {1,      10,      100,      1000,      10000,
                                     100000, 1000000, 10000000, 100000000, 1000000000};
 
-// An empty field's cursor may be a stop: kAbsent converts as empty, kEnded
-// and kFailed fail. Every stop reads as a NUL, so no converter gets past its
-// empty-field test with one.
-bool failsWhenEmpty(const char* cursor) {
-    return cursor == kFailed || cursor == kEnded;
-}
+// kEnded and kAbsent read as a NUL, so no conversion gets past its empty-field
+// test with one: there, kAbsent converts as empty and kEnded fails. kFailed
+// (null) is never read.
 
 using field::next;
 
@@ -227,7 +224,7 @@ inline const char* scanPlainFloat(const char* field, GpsFloat* out) {
 // for the stops, then the conversion, then the walk to the next field.
 template <typename Out, const char* (*Convert)(const char*, Out*)>
 const char* converted(const char* cursor, Out* out) {
-    if (!isFieldChar(*cursor) && failsWhenEmpty(cursor)) return kFailed;
+    if (cursor == kFailed || (!isFieldChar(*cursor) && cursor == kEnded)) return kFailed;
     const char* const stop = Convert(cursor, out);
     return stop != nullptr ? next(stop) : kFailed;
 }
@@ -293,10 +290,12 @@ const char* direction(const char* cursor, int32_t* out) noexcept {
 }
 
 const char* integer(const char* cursor, int32_t* out) noexcept {
+    if (cursor == kFailed) return kFailed;
     const char* const next = plainInteger(cursor, out);
     return next != nullptr ? next : converted<int32_t, scanInteger>(cursor, out);
 }
 const char* optionalInteger(const char* cursor, int32_t* out) noexcept {
+    if (cursor == kFailed) return kFailed;
     const char* const next = plainInteger(cursor, out);
     return next != nullptr ? next : converted<int32_t, scanInteger>(allowAbsent(cursor), out);
 }
@@ -327,7 +326,7 @@ const char* readInteger(const char* text, int32_t* out) noexcept {
 }
 
 const char* skip(const char* cursor) noexcept {
-    return failsWhenEmpty(cursor) ? kFailed : next(cursor);
+    return cursor == kFailed || cursor == kEnded ? kFailed : next(cursor);
 }
 
 }  // namespace field

@@ -40,16 +40,17 @@ namespace vyr::nmea {
 //   kAbsent  a field after the sentence's end that a ";" allowed: converts
 //            like an empty field;
 //   kEnded   the sentence has ended: a letter without a ";" before it fails;
-//   kFailed  an earlier field failed: nothing is written, kFailed is returned.
+//   kFailed  (null) a field failed: nothing more is written, kFailed is
+//            returned.
 // So a scan is one conversion after the other with no test in between, and
 // it succeeded when the last one did not return kFailed.
 namespace field {
 
-// Three NULs: the stops read as an empty text.
-[[gnu::visibility("hidden")]] extern const char kStops[3];
-inline constexpr const char* kFailed = &kStops[0];
-inline constexpr const char* kEnded = &kStops[1];
-inline constexpr const char* kAbsent = &kStops[2];
+// Two NULs: kEnded and kAbsent read as an empty text.
+[[gnu::visibility("hidden")]] extern const char kStops[2];
+inline constexpr const char* kFailed = nullptr;
+inline constexpr const char* kEnded = &kStops[0];
+inline constexpr const char* kAbsent = &kStops[1];
 
 using TypeText = char[6];
 
@@ -76,7 +77,7 @@ const char* readInteger(const char* text, int32_t* out) noexcept;
 // "s": the whole field and a NUL. No parser uses it, so it is built only where
 // a format has it.
 inline const char* text(const char* cursor, char* out) noexcept {
-    if (cursor == kFailed || cursor == kEnded) return kFailed;
+    if (cursor == kFailed || cursor == kEnded) return kFailed;  // reads nothing
     const char* p = cursor;
     while (chars::isFieldChar(*p)) *out++ = *p++;
     *out = '\0';
