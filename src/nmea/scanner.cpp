@@ -330,9 +330,14 @@ const char* skip(const char* cursor) noexcept {
 }
 
 }  // namespace field
+
+double toDouble(const GpsFloat& number) noexcept {
+    const double value = static_cast<double>(number.value);
+    return number.scale == 0 ? value : value / static_cast<double>(number.scale);
+}
+
 }  // namespace vyr::nmea
 
 extern "C" double GPSPARSER_FORMAT_DOUBLE(const GpsFloat* number) {
-    const double value = static_cast<double>(number->value);
-    return number->scale == 0 ? value : value / static_cast<double>(number->scale);
+    return vyr::nmea::toDouble(*number);
 }

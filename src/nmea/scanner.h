@@ -256,4 +256,8 @@ template <ScanFormat F, typename... Out>
     return scanPart<F>(sentence, out...) != field::kFailed;
 }
 
+// GPSPARSER_FORMAT_DOUBLE for the library's own callers: a direct call, not
+// one through the exported symbol.
+double toDouble(const GpsFloat& number) noexcept;
+
 }  // namespace vyr::nmea
