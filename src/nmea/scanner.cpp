@@ -27,6 +27,7 @@ using chars::isFieldChar;
 using field::allowAbsent;
 using field::kEnded;
 using field::kFailed;
+using field::next;
 
 constexpr int32_t kInt32Max = 2147483647;
 constexpr int32_t kInt32Min = -kInt32Max - 1;
@@ -42,12 +43,6 @@ static_assert(digitValue('0') == 0 && digitValue('9') == 9 && digitValue('/') > 
 // 10^n for n fraction digits.
 constexpr int32_t kPowersOfTen[] = {1,      10,      100,      1000,      10000,
                                     100000, 1000000, 10000000, 100000000, 1000000000};
-
-// kEnded and kAbsent read as a NUL, so no conversion gets past its empty-field
-// test with one: there, kAbsent converts as empty and kEnded fails. kFailed
-// (null) is never read.
-
-using field::next;
 
 // Six digits as three two-digit numbers (hh mm ss, dd mm yy); false when one
 // of the six is not a digit. Digits are field characters, so this stops at the
@@ -149,10 +144,6 @@ const char* scanFloat(const char* field, GpsFloat* out) {
 // that end is not a field character. strtol's leading white space may run past
 // the field's end (a tab or CR is not a field character); the walk then resumes
 // at that end, not where the number stopped.
-// Exactly strtol(field, &end, 10) clamped to 32 bits, followed by the check
-// that end is not a field character. strtol's leading white space may run past
-// the field's end (a tab or CR is not a field character); the walk then resumes
-// at that end, not where the number stopped.
 const char* scanInteger(const char* field, int32_t* out) {
     if (!isFieldChar(field[0])) {
         *out = 0;
@@ -220,8 +211,10 @@ inline const char* scanPlainFloat(const char* field, GpsFloat* out) {
     return p;
 }
 
-// The conversion of one field by the letter's rules: the empty-field test
-// for the stops, then the conversion, then the walk to the next field.
+// The conversion of one field by the letter's rules: the test for the stops,
+// then the conversion, then the walk to the next field. kFailed (null) is
+// never read; kEnded and kAbsent read as a NUL, so they reach a conversion
+// only as an empty field, where kEnded fails and kAbsent converts as empty.
 template <typename Out, const char* (*Convert)(const char*, Out*)>
 const char* converted(const char* cursor, Out* out) {
     if (cursor == kFailed || (!isFieldChar(*cursor) && cursor == kEnded)) return kFailed;
@@ -291,13 +284,13 @@ const char* direction(const char* cursor, int32_t* out) noexcept {
 
 const char* integer(const char* cursor, int32_t* out) noexcept {
     if (cursor == kFailed) return kFailed;
-    const char* const next = plainInteger(cursor, out);
-    return next != nullptr ? next : converted<int32_t, scanInteger>(cursor, out);
+    const char* const after = plainInteger(cursor, out);
+    return after != nullptr ? after : converted<int32_t, scanInteger>(cursor, out);
 }
 const char* optionalInteger(const char* cursor, int32_t* out) noexcept {
     if (cursor == kFailed) return kFailed;
-    const char* const next = plainInteger(cursor, out);
-    return next != nullptr ? next : converted<int32_t, scanInteger>(allowAbsent(cursor), out);
+    const char* const after = plainInteger(cursor, out);
+    return after != nullptr ? after : converted<int32_t, scanInteger>(allowAbsent(cursor), out);
 }
 
 const char* next(const char* stop) noexcept {

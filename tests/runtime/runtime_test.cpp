@@ -36,7 +36,8 @@ const FramerCase kFramerCases[] = {
     // Control, high and low printable bytes (which the word-at-a-time test
     // flags for a closer look) are ordinary inside a sentence.
     {"$GPGGA,\x01\x0E\x7F\xFFx,12345678901234567, !\"#,123456789012,#\n\x0D",
-     {"$GPGGA,\x01\x0E\x7F\xFFx,12345678901234567, !\"#,123456789012,#"}, 0},
+     {"$GPGGA,\x01\x0E\x7F\xFFx,12345678901234567, !\"#,123456789012,#"},
+     0},
 };
 
 class Framer : public testing::TestWithParam<FramerCase> {};
@@ -44,9 +45,10 @@ class Framer : public testing::TestWithParam<FramerCase> {};
 TEST_P(Framer, HandsOnTheExpectedSentences) {
     const auto& [input, expected, discarded] = GetParam();
     const auto* const bytes = reinterpret_cast<const uint8_t*>(input.data());
+    const size_t size = input.size();
     // Byte by byte (run 0), then through frame() in runs of several sizes, also
     // across the word-at-a-time copy and the 179-character limit.
-    for (const size_t run : {size_t{0}, size_t{1}, size_t{5}, size_t{64}, input.size()}) {
+    for (const size_t run : {size_t{0}, size_t{1}, size_t{5}, size_t{64}, size}) {
         vyr::mng::Framer framer;
         std::vector<std::string> sentences;
         // Zero-terminated at its length: nothing stale after it.
@@ -54,12 +56,12 @@ TEST_P(Framer, HandsOnTheExpectedSentences) {
             EXPECT_EQ(sentences.emplace_back(framer.sentence()).size(), framer.length());
         };
         const std::string log = captureLog([&] {
-            for (size_t at = 0; at < input.size(); at += run == 0 ? 1 : run) {
+            for (size_t at = 0; at < size; at += run == 0 ? 1 : run) {
                 if (run == 0) {
                     if (framer.frameByte(bytes[at])) take();
                     continue;
                 }
-                const uint8_t* const end = bytes + std::min(at + run, input.size());
+                const uint8_t* const end = bytes + std::min(at + run, size);
                 for (const uint8_t* p = bytes + at; (p = framer.frame(p, end)) != nullptr;) take();
             }
         });
