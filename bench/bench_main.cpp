@@ -60,9 +60,9 @@ void BM_Scan(benchmark::State& state) {
     char validity = 0;
     int32_t d1 = 0, d2 = 0, d3 = 0;
     for (auto _ : state) {
-        bool ok = vyr::nmea::GPSPARSER_Scan(s, "tTcfdfdffDfd", type, &r.time, &validity,
-                                            &r.latitude, &d1, &r.longitude, &d2, &r.speed,
-                                            &r.course, &r.date, &r.magneticVariation, &d3);
+        bool ok = vyr::nmea::scanFields<"tTcfdfdffDfd">(s, &type, &r.time, &validity, &r.latitude,
+                                                        &d1, &r.longitude, &d2, &r.speed, &r.course,
+                                                        &r.date, &r.magneticVariation, &d3);
         benchmark::DoNotOptimize(ok);
         benchmark::ClobberMemory();
     }
@@ -150,6 +150,21 @@ void BM_FramerPerByte(benchmark::State& state) {
     state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * kBurst.size()));
 }
 BENCHMARK(BM_FramerPerByte);
+
+// The same bytes through the run entry point.
+void BM_FramerRun(benchmark::State& state) {
+    const std::vector<uint8_t> bytes = burstStream();
+    vyr::mng::Framer framer;
+    size_t ended = 0;
+    const uint8_t* const end = bytes.data() + bytes.size();
+    for (auto _ : state) {
+        for (const uint8_t* p = bytes.data(); (p = framer.frame(p, end)) != nullptr;) ++ended;
+    }
+    benchmark::DoNotOptimize(ended);
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * bytes.size()));
+    state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * kBurst.size()));
+}
+BENCHMARK(BM_FramerRun);
 
 // The reader's path (framer, NMEA callbacks, collector, parse, delivery) over
 // a bundled capture, as the cost driver feeds it.

@@ -12,7 +12,7 @@
 
 namespace {
 
-using vyr::nmea::GPSPARSER_Scan;
+using vyr::nmea::scanFields;
 
 bool formatterIs(const char (&type)[6], const char* letters) {
     return std::memcmp(type + 2, letters, 3) == 0;
@@ -26,9 +26,9 @@ int32_t modelRmc(GpsRmc& m, const char* s) {
     char type[6] = "";
     char validity = '?';
     int32_t lat = 0, lon = 0, var = 0;
-    if (!GPSPARSER_Scan(s, "tTcfdfdffDfd", type, &m.time, &validity, &m.latitude, &lat,
-                        &m.longitude, &lon, &m.speed, &m.course, &m.date, &m.magneticVariation,
-                        &var) ||
+    if (!scanFields<"tTcfdfdffDfd">(s, &type, &m.time, &validity, &m.latitude, &lat, &m.longitude,
+                                    &lon, &m.speed, &m.course, &m.date, &m.magneticVariation,
+                                    &var) ||
         !formatterIs(type, "RMC")) {
         return 0;
     }
@@ -42,9 +42,10 @@ int32_t modelRmc(GpsRmc& m, const char* s) {
 int32_t modelGga(GpsGga& m, const char* s) {
     char type[6] = "";
     int32_t lat = 0, lon = 0;
-    if (!GPSPARSER_Scan(s, "tTfdfdiiffcfcf_", type, &m.time, &m.latitude, &lat, &m.longitude, &lon,
-                        &m.quality, &m.satellitesInUse, &m.hdop, &m.altitude, &m.altitudeUnits,
-                        &m.geoidSeparation, &m.geoidSeparationUnits, &m.differentialAge) ||
+    if (!scanFields<"tTfdfdiiffcfcf_">(s, &type, &m.time, &m.latitude, &lat, &m.longitude, &lon,
+                                       &m.quality, &m.satellitesInUse, &m.hdop, &m.altitude,
+                                       &m.altitudeUnits, &m.geoidSeparation,
+                                       &m.geoidSeparationUnits, &m.differentialAge) ||
         !formatterIs(type, "GGA")) {
         return 0;
     }
@@ -56,9 +57,9 @@ int32_t modelGga(GpsGga& m, const char* s) {
 int32_t modelGsa(GpsGsa& m, const char* s) {
     char type[6] = "";
     int32_t* id = m.satelliteIds;
-    return GPSPARSER_Scan(s, "tciiiiiiiiiiiiifff", type, &m.selectionMode, &m.fixMode, &id[0],
-                          &id[1], &id[2], &id[3], &id[4], &id[5], &id[6], &id[7], &id[8], &id[9],
-                          &id[10], &id[11], &m.pdop, &m.hdop, &m.vdop) &&
+    return scanFields<"tciiiiiiiiiiiiifff">(s, &type, &m.selectionMode, &m.fixMode, &id[0], &id[1],
+                                            &id[2], &id[3], &id[4], &id[5], &id[6], &id[7], &id[8],
+                                            &id[9], &id[10], &id[11], &m.pdop, &m.hdop, &m.vdop) &&
                    formatterIs(type, "GSA")
                ? 1
                : 0;
@@ -67,8 +68,8 @@ int32_t modelGsa(GpsGsa& m, const char* s) {
 int32_t modelGll(GpsGll& m, const char* s) {
     char type[6] = "";
     int32_t lat = 0, lon = 0;
-    if (!GPSPARSER_Scan(s, "tfdfdTc;c", type, &m.latitude, &lat, &m.longitude, &lon, &m.time,
-                        &m.status, &m.modeIndicator) ||
+    if (!scanFields<"tfdfdTc;c">(s, &type, &m.latitude, &lat, &m.longitude, &lon, &m.time,
+                                 &m.status, &m.modeIndicator) ||
         !formatterIs(type, "GLL")) {
         return 0;
     }
@@ -79,9 +80,9 @@ int32_t modelGll(GpsGll& m, const char* s) {
 
 int32_t modelGst(GpsGst& m, const char* s) {
     char type[6] = "";
-    return GPSPARSER_Scan(s, "tTfffffff", type, &m.time, &m.rangeRms, &m.semiMajorSigma,
-                          &m.semiMinorSigma, &m.semiMajorOrientation, &m.latitudeSigma,
-                          &m.longitudeSigma, &m.altitudeSigma) &&
+    return scanFields<"tTfffffff">(s, &type, &m.time, &m.rangeRms, &m.semiMajorSigma,
+                                   &m.semiMinorSigma, &m.semiMajorOrientation, &m.latitudeSigma,
+                                   &m.longitudeSigma, &m.altitudeSigma) &&
                    formatterIs(type, "GST")
                ? 1
                : 0;
@@ -90,11 +91,11 @@ int32_t modelGst(GpsGst& m, const char* s) {
 int32_t modelGsv(GpsGsv& m, const char* s) {
     char type[6] = "";
     GpsSatInfo* v = m.satellites;
-    return GPSPARSER_Scan(s, "tiii;iiiiiiiiiiiiiiii", type, &m.messageCount, &m.messageNumber,
-                          &m.satellitesInView, &v[0].prn, &v[0].elevation, &v[0].azimuth, &v[0].snr,
-                          &v[1].prn, &v[1].elevation, &v[1].azimuth, &v[1].snr, &v[2].prn,
-                          &v[2].elevation, &v[2].azimuth, &v[2].snr, &v[3].prn, &v[3].elevation,
-                          &v[3].azimuth, &v[3].snr) &&
+    return scanFields<"tiii;iiiiiiiiiiiiiiii">(
+               s, &type, &m.messageCount, &m.messageNumber, &m.satellitesInView, &v[0].prn,
+               &v[0].elevation, &v[0].azimuth, &v[0].snr, &v[1].prn, &v[1].elevation, &v[1].azimuth,
+               &v[1].snr, &v[2].prn, &v[2].elevation, &v[2].azimuth, &v[2].snr, &v[3].prn,
+               &v[3].elevation, &v[3].azimuth, &v[3].snr) &&
                    formatterIs(type, "GSV")
                ? 1
                : 0;
@@ -103,8 +104,8 @@ int32_t modelGsv(GpsGsv& m, const char* s) {
 int32_t modelVtg(GpsVtg& m, const char* s) {
     char type[6] = "";
     char u1 = 0, u2 = 0, u3 = 0, u4 = 0, mode = 0;
-    if (!GPSPARSER_Scan(s, "tfcfcfcfc;c", type, &m.trueCourse, &u1, &m.magneticCourse, &u2,
-                        &m.speedKnots, &u3, &m.speedKph, &u4, &mode) ||
+    if (!scanFields<"tfcfcfcfc;c">(s, &type, &m.trueCourse, &u1, &m.magneticCourse, &u2,
+                                   &m.speedKnots, &u3, &m.speedKph, &u4, &mode) ||
         !formatterIs(type, "VTG") || u1 != 'T' || u2 != 'M' || u3 != 'N' || u4 != 'K') {
         return 0;
     }
@@ -114,8 +115,8 @@ int32_t modelVtg(GpsVtg& m, const char* s) {
 
 int32_t modelZda(GpsZda& m, const char* s) {
     char type[6] = "";
-    if (!GPSPARSER_Scan(s, "tTiiiii", type, &m.time, &m.date.day, &m.date.month, &m.date.year,
-                        &m.zoneHours, &m.zoneMinutes) ||
+    if (!scanFields<"tTiiiii">(s, &type, &m.time, &m.date.day, &m.date.month, &m.date.year,
+                               &m.zoneHours, &m.zoneMinutes) ||
         !formatterIs(type, "ZDA")) {
         return 0;
     }

@@ -1,12 +1,13 @@
 // Field scanner against an independent model of its rules, with arbitrary
-// sentences and arbitrary format strings.
+// sentences and a list of formats: every format the parsers use, each letter
+// alone, behind "t" and after ";", and combinations of letters that matter
+// (absent fields, "_" and ";" in several places, long runs).
 //
-// Input: byte 0 is the number of format letters (0..40), the next bytes are
-// the letters (mapped onto the scanner's alphabet, with a few letters outside
-// it), the rest is the sentence. Every letter gets an output area large enough
-// for any conversion, "s" included (sized to the sentence). The scan runs
-// twice, over areas filled with two different patterns, so that "written" and
-// "untouched" can be told apart exactly. Checked:
+// Input: byte 0 selects the format, the rest is the sentence. Every output
+// gets an area large enough for any conversion, "s" included (sized to the
+// sentence), typed by its letter. The scan runs twice, over areas filled with
+// two different patterns, so that "written" and "untouched" can be told apart
+// exactly. Checked:
 //  - the result equals the model's;
 //  - every output before the failing letter (all of them on success) holds
 //    exactly the model's value;
@@ -15,16 +16,16 @@
 #include <array>
 #include <climits>
 #include <cstring>
+#include <iterator>
 #include <optional>
+#include <utility>
 
 #include "fuzz_support.h"
 #include "nmea/scanner.h"
 
 namespace {
 
-constexpr size_t kMaxLetters = 40;
-constexpr char kAlphabet[] = "tTDficds_;";
-constexpr char kForeign[] = "xF?%";
+using vyr::nmea::ScanFormat;
 
 bool isFieldChar(char c) {
     const unsigned char u = static_cast<unsigned char>(c);
@@ -241,51 +242,121 @@ size_t storedSize(char letter, const std::vector<uint8_t>& area) {
     }
 }
 
-bool runScan(const char* sentence, const std::string& format, std::vector<uint8_t>& areas,
-             size_t areaSize, uint8_t fill) {
-    std::memset(areas.data(), fill, areas.size());
-    std::array<void*, kMaxLetters> p{};
-    for (size_t i = 0; i < kMaxLetters; ++i) p[i] = areas.data() + i * areaSize;
-    return vyr::nmea::GPSPARSER_Scan(sentence, format.c_str(), p[0], p[1], p[2], p[3], p[4], p[5],
-                                     p[6], p[7], p[8], p[9], p[10], p[11], p[12], p[13], p[14],
-                                     p[15], p[16], p[17], p[18], p[19], p[20], p[21], p[22], p[23],
-                                     p[24], p[25], p[26], p[27], p[28], p[29], p[30], p[31], p[32],
-                                     p[33], p[34], p[35], p[36], p[37], p[38], p[39]);
+// Runs the typed scan of format F with its k-th output in the k-th area.
+template <ScanFormat F, size_t... K>
+bool scanInto(const char* sentence, uint8_t* areas, size_t areaSize, std::index_sequence<K...>) {
+    return vyr::nmea::scanFields<F>(
+        sentence, reinterpret_cast<typename vyr::nmea::detail::LetterOf<F.outputLetter(K)>::Out*>(
+                      areas + K * areaSize)...);
 }
+
+template <ScanFormat F>
+bool runTyped(const char* sentence, uint8_t* areas, size_t areaSize) {
+    return scanInto<F>(sentence, areas, areaSize, std::make_index_sequence<F.outputs()>{});
+}
+
+struct Format {
+    const char* text;
+    size_t outputs;
+    bool (*run)(const char*, uint8_t*, size_t);
+};
+#define VYR_FORMAT(TEXT)                                 \
+    Format {                                             \
+        TEXT, ScanFormat(TEXT).outputs(), runTyped<TEXT> \
+    }
+
+const Format kFormats[] = {
+    // The parsers' formats.
+    VYR_FORMAT("tTcfdfdffDfd"),
+    VYR_FORMAT("tTfdfdiiffcfcf_"),
+    VYR_FORMAT("tciiiiiiiiiiiiifff"),
+    VYR_FORMAT("tfdfdTc;c"),
+    VYR_FORMAT("tTfffffff"),
+    VYR_FORMAT("tiii;iiiiiiiiiiiiiiii"),
+    VYR_FORMAT("tfcfcfcfc;c"),
+    VYR_FORMAT("tTiiiii"),
+    // Each letter behind the type field, alone, and after ";".
+    VYR_FORMAT("tT"),
+    VYR_FORMAT("tD"),
+    VYR_FORMAT("tf"),
+    VYR_FORMAT("ti"),
+    VYR_FORMAT("tc"),
+    VYR_FORMAT("td"),
+    VYR_FORMAT("ts"),
+    VYR_FORMAT("t_"),
+    VYR_FORMAT("t"),
+    VYR_FORMAT("T"),
+    VYR_FORMAT("D"),
+    VYR_FORMAT("f"),
+    VYR_FORMAT("i"),
+    VYR_FORMAT("c"),
+    VYR_FORMAT("d"),
+    VYR_FORMAT("s"),
+    VYR_FORMAT("_"),
+    VYR_FORMAT(";"),
+    VYR_FORMAT(""),
+    VYR_FORMAT("t;T"),
+    VYR_FORMAT("t;D"),
+    VYR_FORMAT("t;f"),
+    VYR_FORMAT("t;i"),
+    VYR_FORMAT("t;c"),
+    VYR_FORMAT("t;d"),
+    VYR_FORMAT("t;s"),
+    VYR_FORMAT("t;_"),
+    VYR_FORMAT("t;t"),
+    // Combinations: absent fields with and without ";", "_" and ";" in several
+    // places, a letter repeated past a sentence's usual length, mixed runs.
+    VYR_FORMAT("tiii"),
+    VYR_FORMAT("ti;ii"),
+    VYR_FORMAT("ti_i"),
+    VYR_FORMAT("ti;_i"),
+    VYR_FORMAT("t;;iii"),
+    VYR_FORMAT(";tfff"),
+    VYR_FORMAT("_;_;_"),
+    VYR_FORMAT("fdfdTc;c"),
+    VYR_FORMAT("TDTD;TD"),
+    VYR_FORMAT("ffffffffffff;ffff"),
+    VYR_FORMAT("cdcdcd;cdcd"),
+    VYR_FORMAT("ssss;ss"),
+    VYR_FORMAT("tsTsDsfsisdscs"),
+    VYR_FORMAT("t_i_f_T_D_c_d_s;_i_f"),
+    VYR_FORMAT("tiiiiiiiiiiiiiiiiiiiiiiiiiiiiiiiiiiiiiii"),
+    VYR_FORMAT("idfcTDs_"),
+    VYR_FORMAT("t;fTDicds"),
+};
+#undef VYR_FORMAT
+
+constexpr size_t kMaxOutputs = 40;
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size == 0) return 0;
-    const size_t letters = std::min<size_t>(data[0] % (kMaxLetters + 1), size - 1);
-    std::string format;
-    for (size_t i = 0; i < letters; ++i) {
-        const uint8_t b = data[1 + i];
-        format += b < 0xF0 ? kAlphabet[b % (sizeof(kAlphabet) - 1)]
-                           : kForeign[b % (sizeof(kForeign) - 1)];
-    }
-    const std::string sentence = vyr::fuzz::asText(data + 1 + letters, size - 1 - letters);
+    const Format& format = kFormats[data[0] % std::size(kFormats)];
+    const std::string letters = format.text;
+    const std::string sentence = vyr::fuzz::asText(data + 1, size - 1);
     const char* text = sentence.c_str();
 
     // Every letter that stores takes one area; "s" may need the whole sentence.
     const size_t areaSize = (std::max<size_t>(sizeof(GpsTime), sentence.size() + 1) + 7) & ~7u;
-    std::vector<uint8_t> first(areaSize * kMaxLetters);
-    std::vector<uint8_t> second(areaSize * kMaxLetters);
-    const bool ok1 = runScan(text, format, first, areaSize, 0xA5);
-    const bool ok2 = runScan(text, format, second, areaSize, 0x5A);
-    const ModelResult model = modelScan(text, format);
+    std::vector<uint8_t> first(areaSize * kMaxOutputs);
+    std::vector<uint8_t> second(areaSize * kMaxOutputs);
+    FUZZ_CHECK(format.outputs <= kMaxOutputs, "format '%s' has too many outputs", format.text);
+    std::memset(first.data(), 0xA5, first.size());
+    std::memset(second.data(), 0x5A, second.size());
+    const bool ok1 = format.run(text, first.data(), areaSize);
+    const bool ok2 = format.run(text, second.data(), areaSize);
+    const ModelResult model = modelScan(text, letters);
 
     const std::string where = vyr::fuzz::shown(text, std::strlen(text));
-    FUZZ_CHECK(ok1 == ok2, "result differs between runs, format '%s' sentence '%s'", format.c_str(),
+    FUZZ_CHECK(ok1 == ok2, "result differs between runs, format '%s' sentence '%s'", format.text,
                where.c_str());
     FUZZ_CHECK(ok1 == model.ok, "result %d, model %d, format '%s' sentence '%s'", ok1, model.ok,
-               format.c_str(), where.c_str());
+               format.text, where.c_str());
 
     size_t slot = 0;
-    for (const char letter : format) {
+    for (const char letter : letters) {
         if (letter == ';' || letter == '_') continue;
-        if (std::strchr(kAlphabet, letter) == nullptr) break;  // the scan stops at it
-        if (slot == kMaxLetters) break;
         uint8_t* a = first.data() + slot * areaSize;
         uint8_t* b = second.data() + slot * areaSize;
         if (slot < model.outputs.size()) {
@@ -293,7 +364,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             FUZZ_CHECK(std::memcmp(a, want.data(), want.size()) == 0 &&
                            std::memcmp(b, want.data(), want.size()) == 0,
                        "output %zu ('%c') differs from the model, format '%s' sentence '%s'", slot,
-                       letter, format.c_str(), where.c_str());
+                       letter, format.text, where.c_str());
         } else {
             const std::vector<uint8_t> areaA(a, a + areaSize);
             const size_t n = letter == 's' ? 1 : storedSize(letter, areaA);
@@ -301,10 +372,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 FUZZ_CHECK(a[i] == 0xA5 && b[i] == 0x5A,
                            "output %zu ('%c') after the failing field was written, format '%s' "
                            "sentence '%s'",
-                           slot, letter, format.c_str(), where.c_str());
+                           slot, letter, format.text, where.c_str());
             }
         }
         ++slot;
     }
+    FUZZ_CHECK(slot == format.outputs, "format '%s': %zu outputs checked", format.text, slot);
     return 0;
 }

@@ -1,9 +1,10 @@
-// The reader thread's path without the device: arbitrary bytes go one by one
-// through the framer; every sentence it ends is handed to the NMEA callbacks
-// (GPS_Notify_Nmea_Packet) and then to the collector (GPSPARSER_MsgProc),
-// exactly as the reader does. Checked against two models written from the
-// framing table and the collection rules (name searches group by group,
-// "%d,%d" counters, bounded formatted copies):
+// The reader thread's path without the device: arbitrary bytes go through the
+// framer, one by one and in runs of several lengths mixed; every sentence it
+// ends is handed to the NMEA callbacks (GPS_Notify_Nmea_Packet) and then to
+// the collector (GPSPARSER_MsgProc), exactly as the reader does. Checked
+// against two models written from the framing table and the collection rules
+// (name searches group by group, "%d,%d" counters clamped to 32 bits, bounded
+// formatted copies):
 //  - the framer hands on exactly the model's sentences, each beginning with
 //    "$", free of CR and LF, 1 to 179 characters, zero-terminated;
 //  - the NMEA callback sees each of them once, with its length;
@@ -11,7 +12,10 @@
 //    BeiDou flag equal the model's, and epochs are delivered exactly when the
 //    model completes one;
 //  - a delivered record has gsa[1] and bdGsv zero and 0/1 usedInFix marks.
+#include <algorithm>
+#include <climits>
 #include <cstring>
+#include <iterator>
 
 #include "fuzz_support.h"
 #include "manager/collector.h"
@@ -68,13 +72,17 @@ struct CollectorModel {
     }
     void gsv(const char* s, bool beidou, int32_t& total, int32_t& number,
              char (&slots)[4][VYR_GPS_SENTENCE_SIZE], uint32_t bit) {
-        int t = 0;
-        int n = 0;
+        // "%d" as the device's C library reads it: clamped to 32 bits. Read
+        // through long long, so that the host's long plays no part.
+        long long t64 = 0;
+        long long n64 = 0;
         if (beidou) {
-            (void)std::sscanf(s, "$BDGSV,%d,%d,", &t, &n);
+            (void)std::sscanf(s, "$BDGSV,%lld,%lld,", &t64, &n64);
         } else {
-            (void)std::sscanf(s, "$GPGSV,%d,%d,", &t, &n);
+            (void)std::sscanf(s, "$GPGSV,%lld,%lld,", &t64, &n64);
         }
+        const int t = static_cast<int>(std::clamp<long long>(t64, INT32_MIN, INT32_MAX));
+        const int n = static_cast<int>(std::clamp<long long>(n64, INT32_MIN, INT32_MAX));
         if (n < 1 || n > 4) return;
         number = n;
         total = t >= 4 ? 4 : t;
@@ -167,11 +175,34 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     CollectorModel collectorModel;
     int sentences = 0;
 
-    for (size_t i = 0; i < size; ++i) {
-        const bool ended = framer.frameByte(data[i]);
-        const bool modelEnded = framerModel.feed(data[i]);
-        FUZZ_CHECK(ended == modelEnded, "byte %zu: framer %d, model %d", i, ended, modelEnded);
-        if (!ended) continue;
+    // The bytes go in runs of these lengths in turn, 0 standing for one byte
+    // through frameByte; each run is fed through frame() until it is used up.
+    constexpr size_t kRuns[] = {0, 7, 1, 64, 3, 0, 200, 16, 0, 9};
+    size_t i = 0;
+    size_t run = 0;
+    size_t runEnd = 0;
+    for (size_t r = 0; i < size;) {
+        if (i == runEnd) {
+            run = kRuns[r++ % std::size(kRuns)];
+            runEnd = std::min(size, i + (run == 0 ? 1 : run));
+        }
+        const uint8_t* endedAt = nullptr;
+        if (run == 0) {
+            endedAt = framer.frameByte(data[i]) ? data + i + 1 : nullptr;
+        } else {
+            endedAt = framer.frame(data + i, data + runEnd);
+            FUZZ_CHECK(endedAt == nullptr || (endedAt > data + i && endedAt <= data + runEnd),
+                       "frame() returned a position outside its run");
+        }
+        // Every byte taken goes through the model; only the last one taken may
+        // end a sentence, and only when the framer says so.
+        const size_t taken = endedAt != nullptr ? static_cast<size_t>(endedAt - data) : runEnd;
+        for (; i < taken; ++i) {
+            const bool modelEnded = framerModel.feed(data[i]);
+            const bool ended = endedAt != nullptr && i + 1 == taken;
+            FUZZ_CHECK(ended == modelEnded, "byte %zu: framer %d, model %d", i, ended, modelEnded);
+        }
+        if (endedAt == nullptr) continue;  // the run is used up
 
         const char* s = framer.sentence();
         const uint32_t len = framer.length();

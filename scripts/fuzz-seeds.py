@@ -5,7 +5,7 @@ usage: fuzz-seeds.py OUT_DIR CAPTURE...
 
 OUT_DIR/<target>/ receives small files shaped as each target reads its input:
 raw byte chunks (fuzz_stream), single sentences (fuzz_parsers), a format
-header plus a sentence (fuzz_scanner), the twelve raw-set slots of an epoch
+choice byte plus a sentence (fuzz_scanner), the twelve raw-set slots of an epoch
 as lines (fuzz_raw_data), and coordinates with RMC records (fuzz_location).
 """
 import hashlib
@@ -13,12 +13,9 @@ import os
 import struct
 import sys
 
-ALPHABET = "tTDficds_;"
-FORMATS = {
-    "RMC": "tTcfdfdffDfd", "GGA": "tTfdfdiiffcfcf_", "GSA": "tciiiiiiiiiiiiifff",
-    "GLL": "tfdfdTc;c", "GST": "tTfffffff", "GSV": "tiii;iiiiiiiiiiiiiiii",
-    "VTG": "tfcfcfcfc;c", "ZDA": "tTiiiii",
-}
+# fuzz_scanner's first byte selects a format from its list, whose first eight
+# are the parsers' formats in this order.
+PARSER_KINDS = ["RMC", "GGA", "GSA", "GLL", "GST", "GSV", "VTG", "ZDA"]
 PER_TARGET_LIMIT = 400
 
 
@@ -40,8 +37,11 @@ def sentences(blob):
             yield raw[start:]
 
 
-def encode_format(fmt):
-    return bytes([len(fmt)]) + bytes(ALPHABET.index(c) for c in fmt)
+def format_byte(kind, sentence):
+    """The parser's own format for its sentence kind, any other one otherwise."""
+    if kind in PARSER_KINDS:
+        return bytes([PARSER_KINDS.index(kind)])
+    return bytes([len(PARSER_KINDS) + len(sentence) % 64])
 
 
 def epochs(lines):
@@ -97,8 +97,7 @@ def main():
                 continue
             seen_types.add((kind, len(s) // 16))
             write(out, "fuzz_parsers", s[:179], written)
-            fmt = FORMATS.get(kind, "t;" + "f" * 12)
-            write(out, "fuzz_scanner", encode_format(fmt) + s[:179], written)
+            write(out, "fuzz_scanner", format_byte(kind, s) + s[:179], written)
         for i, slots in enumerate(epochs(lines)):
             if i >= 3:
                 break

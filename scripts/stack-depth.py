@@ -25,8 +25,12 @@ def main():
         for title, label in node_re.findall(text):
             m = size_re.search(label)
             name = label.split("\\n")[0]
-            if len(name) < 3:  # GCC leaves some labels (variadic functions) without a name
-                name = subprocess.run(["c++filt", title], capture_output=True,
+            # GCC leaves some labels without a name (variadic functions) or
+            # with only a clone's number ("0(...)" for a .part.0): take the
+            # demangled title instead, without the source path of a local one.
+            if len(name) < 3 or re.match(r"\d+\(", name):
+                mangled = title.rsplit(":", 1)[-1]
+                name = subprocess.run(["c++filt", mangled], capture_output=True,
                                       text=True).stdout.strip() or title
             labels[title] = name
             if m:
@@ -47,7 +51,7 @@ def main():
             return memo[title]
         own = frames.get(title, (0, ""))[0]
         best, path = 0, []
-        for callee in calls.get(title, ()):
+        for callee in sorted(calls.get(title, ())):  # ties: the same path every run
             depth, sub = deepest(callee, stack | {title})
             if depth > best:
                 best, path = depth, sub

@@ -8,6 +8,7 @@
 #include "common/log.h"
 #include "common/result_codes.h"
 #include "manager/gps_manager.h"
+#include "nmea/scanner.h"
 
 namespace vyr::loc {
 
@@ -19,8 +20,8 @@ constexpr double kKmPerHourPerKnot = 1.852;
 // values when their fields were empty (scale 0).
 void fillLocation(const GpsMsgPacket& record, GpsLocation& location) noexcept {
     const GpsRmc& rmc = record.rmc;
-    location.latitude = GPSPARSER_FORMAT_DOUBLE(&rmc.latitude);
-    location.longitude = GPSPARSER_FORMAT_DOUBLE(&rmc.longitude);
+    location.latitude = nmea::toDouble(rmc.latitude);
+    location.longitude = nmea::toDouble(rmc.longitude);
     if (rmc.speed.scale != 0) {
         const float knots = static_cast<float>(static_cast<double>(rmc.speed.value) /
                                                static_cast<double>(rmc.speed.scale));

@@ -8,15 +8,16 @@
 // the collection header is touched only by the reader thread.
 #include "manager/collector.h"
 
-#include <climits>
 #include <cstddef>
 #include <cstring>
 
+#include "common/char_class.h"
 #include "common/log.h"
 #include "common/mutex_guard.h"
 #include "manager/gps_manager.h"
 #include "manager/registry.h"
 #include "nmea/parsers.h"
+#include "nmea/scanner.h"
 
 namespace vyr::mng {
 
@@ -71,82 +72,49 @@ struct Classified {
     size_t length;
 };
 
-// Every name holds a "G" (the BeiDou names at their third letter), so only
-// the places of "G" need a look: the library's string search skips the rest of
-// the text in wide steps. The lowest group found anywhere wins, exactly as
-// searching the names group by group would decide; nothing can beat GGA, so
-// the search ends there.
+// One pass over the text: every name holds a "G" (the BeiDou names at their
+// third letter), so only the places of "G" need a closer look. The C library's
+// strchrnul stops at each "G" and finally at the NUL, in wide steps, so each
+// character is read once and the last stop gives the length. The lowest group
+// found anywhere wins, exactly as searching the names group by group would
+// decide.
 Classified classify(const char* text) noexcept {
-    const size_t length = std::strlen(text);
-    const char* const end = text + length;
     Group best = Group::None;
-    const char* p = text;
-    while (best != Group::Gga && (p = static_cast<const char*>(std::memchr(
-                                      p, 'G', static_cast<size_t>(end - p)))) != nullptr) {
+    const char* p = strchrnul(text, 'G');
+    for (; *p != '\0'; p = strchrnul(p + 1, 'G')) {
+        if (best == Group::Gga) continue;  // nothing beats it; only the length is still open
         Group group = groupOfNameAt(p);
         if (p - text >= 2 && p[-2] == 'B' && p[-1] == 'D') {
             const Group beidou = groupOfNameAt(p - 2);
             group = beidou < group ? beidou : group;
         }
         best = group < best ? group : best;
-        ++p;
     }
-    return {best, length};
+    return {best, static_cast<size_t>(p - text)};
 }
 
 // Copies at most 179 characters and a NUL into a slot, as a formatted copy
 // bounded by the slot size would; the rest of the slot is left as it is.
-void storeSentence(char (&slot)[VYR_GPS_SENTENCE_SIZE], const char* sentence,
-                   size_t length) noexcept {
+void storeSentence(char* slot, const char* sentence, size_t length) noexcept {
     const size_t count = length < kMaxSentenceChars ? length : kMaxSentenceChars;
     MutexGuard lock(manager().recordLock);
     std::memcpy(slot, sentence, count);
     slot[count] = '\0';
 }
 
-constexpr bool isScanSpace(char c) noexcept {
-    return c == ' ' || (c >= '\t' && c <= '\r');
-}
-
-// Reads one decimal integer the way the C library's "%d" conversion does:
-// leading white space, an optional sign, at least one digit, the value taken
-// as a long (saturated on overflow) and then narrowed to int. Advances text
-// past what it read; false when no digit follows.
-bool scanDecimal(const char*& text, int32_t& out) noexcept {
+// Reads one counter the way "%d" reads it (leading white space, an optional
+// sign, at least one digit), the value clamped to the 32-bit range as the
+// device's C library, whose long has 32 bits, clamps it. Advances text past
+// what it read; false when no digit follows.
+bool readCounter(const char*& text, int32_t& out) noexcept {
     const char* p = text;
-    while (isScanSpace(*p)) {
+    while (chars::isCSpace(*p)) {
         ++p;
     }
-    const bool negative = *p == '-';
-    if (*p == '-' || *p == '+') {
-        ++p;
-    }
-    if (*p < '0' || *p > '9') {
+    p = nmea::field::readInteger(p, &out);
+    if (p == nullptr) {
         return false;
     }
-    constexpr unsigned long kPositiveLimit = LONG_MAX;
-    constexpr unsigned long kNegativeLimit = kPositiveLimit + 1UL;
-    const unsigned long limit = negative ? kNegativeLimit : kPositiveLimit;
-    unsigned long magnitude = 0;
-    bool overflow = false;
-    for (; *p >= '0' && *p <= '9'; ++p) {
-        const unsigned long digit = static_cast<unsigned long>(*p - '0');
-        if (!overflow && magnitude > (limit - digit) / 10UL) {
-            overflow = true;
-        }
-        if (!overflow) {
-            magnitude = magnitude * 10UL + digit;
-        }
-    }
-    long value = 0;
-    if (overflow) {
-        value = negative ? LONG_MIN : LONG_MAX;
-    } else if (negative) {
-        value = magnitude == kNegativeLimit ? LONG_MIN : -static_cast<long>(magnitude);
-    } else {
-        value = static_cast<long>(magnitude);
-    }
-    out = static_cast<int32_t>(value);  // narrowed modulo 2^32, as the library's store does
     text = p;
     return true;
 }
@@ -156,49 +124,49 @@ struct GsvCounters {
     int32_t number = 0;
 };
 
-// Equivalent of sscanf(text, "$GPGSV,%d,%d,", &total, &number) (or the BeiDou
-// prefix): the prefix must stand at the start of the text; a value that is not
-// converted stays 0. The trailing comma decides nothing about the values.
-GsvCounters readGsvCounters(const char* text, const char (&prefix)[8]) noexcept {
+constexpr size_t kGsvPrefixLength = 7;  // "$GPGSV," or "$BDGSV,"
+
+// sscanf(text, "$GPGSV,%d,%d,", &total, &number) (or the BeiDou prefix) with
+// the values clamped to 32 bits: the prefix must stand at the start of the
+// text; a value that is not converted stays 0. The trailing comma decides
+// nothing about the values.
+GsvCounters readGsvCounters(const char* text, size_t length,
+                            const char (&prefix)[kGsvPrefixLength + 1]) noexcept {
     GsvCounters counters;
-    for (size_t i = 0; i + 1 < sizeof(prefix); ++i) {
-        if (text[i] != prefix[i]) {
-            return counters;
-        }
-    }
-    const char* p = text + sizeof(prefix) - 1;
-    if (!scanDecimal(p, counters.total) || *p != ',') {
+    // The text has at least seven characters: the prefix is compared as two
+    // overlapping four-byte words.
+    uint32_t head[2];
+    uint32_t expected[2];
+    if (length < kGsvPrefixLength) {
         return counters;
     }
-    ++p;
-    scanDecimal(p, counters.number);
+    std::memcpy(&head[0], text, 4);
+    std::memcpy(&head[1], text + 3, 4);
+    std::memcpy(&expected[0], prefix, 4);
+    std::memcpy(&expected[1], prefix + 3, 4);
+    if (head[0] != expected[0] || head[1] != expected[1]) {
+        return counters;
+    }
+    const char* p = text + kGsvPrefixLength;
+    // The usual text: a one-digit total, a comma and a one-digit number that
+    // no other digit follows. Each character is read only once the one
+    // before it is known not to be the NUL.
+    const uint32_t total = static_cast<uint8_t>(p[0]) - uint32_t{'0'};
+    if (total <= 9 && p[1] == ',') {
+        const uint32_t number = static_cast<uint8_t>(p[2]) - uint32_t{'0'};
+        if (number <= 9 && !chars::isDigit(p[3])) {
+            return {static_cast<int32_t>(total), static_cast<int32_t>(number)};
+        }
+    }
+    if (readCounter(p, counters.total) && *p == ',') {
+        ++p;
+        (void)readCounter(p, counters.number);
+    }
     return counters;
 }
 
-struct GsvSeries {
-    int32_t& total;
-    int32_t& number;
-    char (&slots)[kMaxGsvMessages][VYR_GPS_SENTENCE_SIZE];
-    uint32_t completeFlag;
-};
-
-// Message numbers outside 1..4 are dropped; the series completes at the
-// sentence whose number equals the announced total (capped at 4).
-void collectGsv(GpsRawHeader& header, const GsvSeries& series, const GsvCounters counters,
-                const char* sentence, size_t length) noexcept {
-    if (counters.number < 1 || counters.number > kMaxGsvMessages) {
-        return;
-    }
-    series.number = counters.number;
-    series.total = counters.total >= kMaxGsvMessages ? kMaxGsvMessages : counters.total;
-    storeSentence(series.slots[counters.number - 1], sentence, length);
-    if (series.total == series.number) {
-        header.flags |= series.completeFlag;
-    }
-}
-
-constexpr char kGpGsvPrefix[8] = "$GPGSV,";
-constexpr char kBdGsvPrefix[8] = "$BDGSV,";
+constexpr char kGpGsvPrefix[kGsvPrefixLength + 1] = "$GPGSV,";
+constexpr char kBdGsvPrefix[kGsvPrefixLength + 1] = "$BDGSV,";
 
 }  // namespace
 
@@ -207,46 +175,56 @@ int32_t GPSPARSER_MsgProc(const char* sentence) noexcept {
     GpsRawHeader& header = mng.rawHeader;
     GpsRawData& raw = mng.gpsRawData;
     const Classified input = classify(sentence);
-    const bool open = (header.flags & kFlagGga) != 0;
+    const Group group = input.group;
 
-    switch (input.group) {
-        case Group::Gga:
-            storeSentence(raw.ggaStr, sentence, input.length);
-            header.flags |= kFlagGga;
-            break;
-        case Group::Gsa:
-            if (open) {
-                storeSentence(raw.gsaStr[(header.flags & kFlagGsa) == 0 ? 0 : 1], sentence,
-                              input.length);
-                header.flags |= kFlagGsa;
+    if (group == Group::BdGsv) {
+        if (mng.bdSupported == 0) {
+            VYR_LOG_WAR("SupportBD!\n");
+        }
+        mng.bdSupported = 1;
+    }
+    // A GGA opens the epoch; every other group is stored only into an open one.
+    if (group == Group::Gga || (group != Group::None && (header.flags & kFlagGga) != 0)) {
+        char* slot = nullptr;
+        uint32_t flag = 0;
+        switch (group) {
+            case Group::Gga:
+                slot = raw.ggaStr;
+                flag = kFlagGga;
+                break;
+            case Group::Gsa:
+                slot = raw.gsaStr[(header.flags & kFlagGsa) == 0 ? 0 : 1];
+                flag = kFlagGsa;
+                break;
+            case Group::Rmc:
+                slot = raw.rmcStr;
+                flag = kFlagRmc;
+                break;
+            default: {
+                // GSV of either series. Message numbers outside 1..4 are
+                // dropped; the series completes at the sentence whose number
+                // equals the announced total (capped at 4).
+                const bool beidou = group == Group::BdGsv;
+                const GsvCounters counters =
+                    readGsvCounters(sentence, input.length, beidou ? kBdGsvPrefix : kGpGsvPrefix);
+                if (counters.number < 1 || counters.number > kMaxGsvMessages) {
+                    break;
+                }
+                int32_t& total = beidou ? header.bdGsvTotal : header.gpGsvTotal;
+                int32_t& number = beidou ? header.bdGsvNum : header.gpGsvNum;
+                number = counters.number;
+                total = counters.total >= kMaxGsvMessages ? kMaxGsvMessages : counters.total;
+                slot = (beidou ? raw.bdGsvStr : raw.gpGsvStr)[number - 1];
+                if (total == number) {
+                    flag = beidou ? kFlagBdGsvComplete : kFlagGpGsvComplete;
+                }
+                break;
             }
-            break;
-        case Group::Rmc:
-            if (open) {
-                storeSentence(raw.rmcStr, sentence, input.length);
-                header.flags |= kFlagRmc;
-            }
-            break;
-        case Group::GpGsv:
-            if (open) {
-                collectGsv(header,
-                           {header.gpGsvTotal, header.gpGsvNum, raw.gpGsvStr, kFlagGpGsvComplete},
-                           readGsvCounters(sentence, kGpGsvPrefix), sentence, input.length);
-            }
-            break;
-        case Group::BdGsv:
-            if (mng.bdSupported == 0) {
-                VYR_LOG_WAR("SupportBD!\n");
-            }
-            mng.bdSupported = 1;
-            if (open) {
-                collectGsv(header,
-                           {header.bdGsvTotal, header.bdGsvNum, raw.bdGsvStr, kFlagBdGsvComplete},
-                           readGsvCounters(sentence, kBdGsvPrefix), sentence, input.length);
-            }
-            break;
-        case Group::None:
-            break;
+        }
+        if (slot != nullptr) {
+            storeSentence(slot, sentence, input.length);
+            header.flags |= flag;
+        }
     }
 
     const uint32_t mask = mng.bdSupported != 0 ? kCompleteMaskGpsBd : kCompleteMaskGps;

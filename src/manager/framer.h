@@ -3,12 +3,17 @@
 // shares (it writes a whole sentence into the same buffer).
 //
 // One framer belongs to one run of the reader thread; it takes no lock. It is
-// usable without a thread, one byte at a time (tests, fuzz targets, benches).
+// usable without a thread: one byte at a time (frameByte, as the reader reads
+// the device) or a run of bytes at a time (frame: tests, fuzz targets, benches
+// and any source that delivers more than a byte per read). Both share one state
+// and one set of rules, so they may be mixed.
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 
+#include "common/char_class.h"
 #include "vyr_gpsparser.h"
 
 namespace vyr::mng {
@@ -24,17 +29,23 @@ public:
     // hold it (without the line end, zero-terminated) until the next byte.
     [[nodiscard]] bool frameByte(uint8_t byte) noexcept {
         // Almost every byte is an ordinary character inside an open sentence
-        // with room left: one compare of the state against the byte's limit,
-        // and a store. Line ends, "$", overflow and closed states take the
-        // full rules.
+        // with room left: a store. Line ends, "$", overflow and closed states
+        // take the full rules.
         const uint32_t state = state_;
-        if (state < kAppendLimit[byte]) [[likely]] {
+        if (state < kMaxSentenceLength && !isFraming(byte)) [[likely]] {
             buffer_[state] = static_cast<char>(byte);
-            ++state_;
+            state_ = state + 1;
             return false;
         }
         return frameOther(byte);
     }
+
+    // Feeds the bytes from data up to end until one of them ends a sentence,
+    // and returns the position just after that byte; sentence() and length()
+    // then hold the sentence until the framer is fed again. nullptr when every
+    // byte was taken and none ended a sentence. Exactly frameByte on each byte
+    // in turn, with the length kept in a register across ordinary bytes.
+    [[nodiscard]] const uint8_t* frame(const uint8_t* data, const uint8_t* end) noexcept;
 
     // The simulated source writes into buffer() (kSentenceSize bytes) and
     // reports its count; the low 8 bits become the length. Whether a device
@@ -51,19 +62,12 @@ public:
 
 private:
     // state_ holds the length in its low 8 bits, plus kClosed while no
-    // sentence is open: the per-byte test is one compare of one value.
+    // sentence is open: "open with room left" is one compare of one value.
     static constexpr uint32_t kClosed = 0x100;
 
-    // Per byte, the states below which it is simply appended: none for CR,
-    // LF and "$", the open states with room left for every other byte.
-    static constexpr std::array<uint8_t, 256> kAppendLimit = [] {
-        std::array<uint8_t, 256> limits{};
-        for (uint32_t b = 0; b < limits.size(); ++b) {
-            const bool framing = b == '\r' || b == '\n' || b == '$';
-            limits[b] = framing ? 0 : kMaxSentenceLength;
-        }
-        return limits;
-    }();
+    static bool isFraming(uint8_t byte) noexcept {
+        return chars::has(static_cast<char>(byte), chars::kFraming);
+    }
 
     // Line ends, "$", overflow and bytes between sentences.
     [[nodiscard]] bool frameOther(uint8_t byte) noexcept;

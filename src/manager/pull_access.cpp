@@ -3,6 +3,9 @@
 // under recordLock, which the reader thread holds for every write to either
 // block, so a copy is never a mix of two states. Safe from callbacks (mngLock
 // is taken before recordLock there, the permitted order).
+#include <cstddef>
+#include <cstring>
+
 #include "common/log.h"
 #include "common/mutex_guard.h"
 #include "common/result_codes.h"
@@ -11,10 +14,10 @@
 namespace {
 
 // The two pull operations differ only in the block they copy; each logs under
-// its own name.
-template <typename Block>
+// its own name. One routine for both, the block given by its size.
 [[nodiscard]] uint32_t copyWhenStarted(const char* function, const char* parameter,
-                                       Block* destination, const Block& source) noexcept {
+                                       void* destination, const void* source,
+                                       size_t size) noexcept {
     if (destination == nullptr) {
         VYR_LOG_ERR_IN(function, "pointer[%s] is NULL\n", parameter);
         return vyr::kMinusOne;
@@ -25,7 +28,7 @@ template <typename Block>
         return VYR_GPS_E_NOT_STARTED;
     }
     vyr::MutexGuard lock(mng.recordLock);
-    *destination = source;
+    std::memcpy(destination, source, size);
     return vyr::kOk;
 }
 
@@ -34,11 +37,13 @@ template <typename Block>
 extern "C" {
 
 uint32_t VYR_GPSPARSER_GetData(GpsMsgPacket* msgPacket) {
-    return copyWhenStarted(__func__, "msgPacket", msgPacket, vyr::mng::manager().msgPacket);
+    return copyWhenStarted(__func__, "msgPacket", msgPacket, &vyr::mng::manager().msgPacket,
+                           sizeof(GpsMsgPacket));
 }
 
 uint32_t VYR_GPSPARSER_ReadNmea(GpsRawData* gpsRawData) {
-    return copyWhenStarted(__func__, "gpsRawData", gpsRawData, vyr::mng::manager().gpsRawData);
+    return copyWhenStarted(__func__, "gpsRawData", gpsRawData, &vyr::mng::manager().gpsRawData,
+                           sizeof(GpsRawData));
 }
 
 }  // extern "C"

@@ -33,9 +33,10 @@ int32_t GPSPARSER_ParseRMC(GpsRmc* rmc, const char* sentence) noexcept {
     int32_t latitudeDirection = 0;
     int32_t longitudeDirection = 0;
     int32_t variationDirection = 0;
-    if (!scanFields(sentence, "tTcfdfdffDfd", &type, &rmc->time, &validity, &rmc->latitude,
-                    &latitudeDirection, &rmc->longitude, &longitudeDirection, &rmc->speed,
-                    &rmc->course, &rmc->date, &rmc->magneticVariation, &variationDirection)) {
+    if (!scanFields<"tTcfdfdffDfd">(sentence, &type, &rmc->time, &validity, &rmc->latitude,
+                                    &latitudeDirection, &rmc->longitude, &longitudeDirection,
+                                    &rmc->speed, &rmc->course, &rmc->date, &rmc->magneticVariation,
+                                    &variationDirection)) {
         VYR_LOG_ERR("GPSPARSER_Scan fail \n");
         VYR_LOG_ERR(
             "type=%s, validity=%c, latitude=%d, latitudeDirection=%d, longitude=%d, "
@@ -60,10 +61,11 @@ int32_t GPSPARSER_ParseGGA(GpsGga* gga, const char* sentence) noexcept {
     int32_t latitudeDirection = 0;
     int32_t longitudeDirection = 0;
     // "_": the reference station number must be present as a field.
-    if (!scanFields(sentence, "tTfdfdiiffcfcf_", &type, &gga->time, &gga->latitude,
-                    &latitudeDirection, &gga->longitude, &longitudeDirection, &gga->quality,
-                    &gga->satellitesInUse, &gga->hdop, &gga->altitude, &gga->altitudeUnits,
-                    &gga->geoidSeparation, &gga->geoidSeparationUnits, &gga->differentialAge) ||
+    if (!scanFields<"tTfdfdiiffcfcf_">(sentence, &type, &gga->time, &gga->latitude,
+                                       &latitudeDirection, &gga->longitude, &longitudeDirection,
+                                       &gga->quality, &gga->satellitesInUse, &gga->hdop,
+                                       &gga->altitude, &gga->altitudeUnits, &gga->geoidSeparation,
+                                       &gga->geoidSeparationUnits, &gga->differentialAge) ||
         !hasFormatter(type, "GGA")) {
         return 0;
     }
@@ -73,22 +75,21 @@ int32_t GPSPARSER_ParseGGA(GpsGga* gga, const char* sentence) noexcept {
 }
 
 int32_t GPSPARSER_ParseGSA(GpsGsa* gsa, const char* sentence) noexcept {
+    // "tciiiiiiiiiiiiifff", the twelve satellite numbers in a loop.
     TypeText type = "";
-    int32_t* const ids = gsa->satelliteIds;
-    const bool scanned =
-        scanFields(sentence, "tciiiiiiiiiiiiifff", &type, &gsa->selectionMode, &gsa->fixMode,
-                   &ids[0], &ids[1], &ids[2], &ids[3], &ids[4], &ids[5], &ids[6], &ids[7], &ids[8],
-                   &ids[9], &ids[10], &ids[11], &gsa->pdop, &gsa->hdop, &gsa->vdop);
-    return (scanned && hasFormatter(type, "GSA")) ? 1 : 0;
+    const char* cursor = scanPart<"tci">(sentence, &type, &gsa->selectionMode, &gsa->fixMode);
+    for (int32_t& id : gsa->satelliteIds) cursor = scanPart<"i">(cursor, &id);
+    cursor = scanPart<"fff">(cursor, &gsa->pdop, &gsa->hdop, &gsa->vdop);
+    return (cursor != field::kFailed && hasFormatter(type, "GSA")) ? 1 : 0;
 }
 
 int32_t GPSPARSER_ParseGLL(GpsGll* gll, const char* sentence) noexcept {
     TypeText type = "";
     int32_t latitudeDirection = 0;
     int32_t longitudeDirection = 0;
-    if (!scanFields(sentence, "tfdfdTc;c", &type, &gll->latitude, &latitudeDirection,
-                    &gll->longitude, &longitudeDirection, &gll->time, &gll->status,
-                    &gll->modeIndicator) ||
+    if (!scanFields<"tfdfdTc;c">(sentence, &type, &gll->latitude, &latitudeDirection,
+                                 &gll->longitude, &longitudeDirection, &gll->time, &gll->status,
+                                 &gll->modeIndicator) ||
         !hasFormatter(type, "GLL")) {
         return 0;
     }
@@ -99,25 +100,23 @@ int32_t GPSPARSER_ParseGLL(GpsGll* gll, const char* sentence) noexcept {
 
 int32_t GPSPARSER_ParseGST(GpsGst* gst, const char* sentence) noexcept {
     TypeText type = "";
-    const bool scanned =
-        scanFields(sentence, "tTfffffff", &type, &gst->time, &gst->rangeRms, &gst->semiMajorSigma,
-                   &gst->semiMinorSigma, &gst->semiMajorOrientation, &gst->latitudeSigma,
-                   &gst->longitudeSigma, &gst->altitudeSigma);
+    const bool scanned = scanFields<"tTfffffff">(
+        sentence, &type, &gst->time, &gst->rangeRms, &gst->semiMajorSigma, &gst->semiMinorSigma,
+        &gst->semiMajorOrientation, &gst->latitudeSigma, &gst->longitudeSigma, &gst->altitudeSigma);
     return (scanned && hasFormatter(type, "GST")) ? 1 : 0;
 }
 
 int32_t GPSPARSER_ParseGSV(GpsGsv* gsv, const char* sentence) noexcept {
+    // "tiii;iiiiiiiiiiiiiiii", the four satellites in a loop. Satellites
+    // missing from a short last sentence are absent fields: all 0. usedInFix
+    // is left to the raw-set parse.
     TypeText type = "";
-    GpsSatInfo* const sat = gsv->satellites;
-    // Satellites missing from a short last sentence are absent fields: all 0.
-    // usedInFix is left to the raw-set parse.
-    const bool scanned =
-        scanFields(sentence, "tiii;iiiiiiiiiiiiiiii", &type, &gsv->messageCount,
-                   &gsv->messageNumber, &gsv->satellitesInView, &sat[0].prn, &sat[0].elevation,
-                   &sat[0].azimuth, &sat[0].snr, &sat[1].prn, &sat[1].elevation, &sat[1].azimuth,
-                   &sat[1].snr, &sat[2].prn, &sat[2].elevation, &sat[2].azimuth, &sat[2].snr,
-                   &sat[3].prn, &sat[3].elevation, &sat[3].azimuth, &sat[3].snr);
-    return (scanned && hasFormatter(type, "GSV")) ? 1 : 0;
+    const char* cursor = scanPart<"tiii">(sentence, &type, &gsv->messageCount, &gsv->messageNumber,
+                                          &gsv->satellitesInView);
+    for (GpsSatInfo& sat : gsv->satellites) {
+        cursor = scanPart<";iiii">(cursor, &sat.prn, &sat.elevation, &sat.azimuth, &sat.snr);
+    }
+    return (cursor != field::kFailed && hasFormatter(type, "GSV")) ? 1 : 0;
 }
 
 int32_t GPSPARSER_ParseVTG(GpsVtg* vtg, const char* sentence) noexcept {
@@ -127,9 +126,9 @@ int32_t GPSPARSER_ParseVTG(GpsVtg* vtg, const char* sentence) noexcept {
     char knotsUnit = 0;
     char kphUnit = 0;
     char mode = 0;
-    if (!scanFields(sentence, "tfcfcfcfc;c", &type, &vtg->trueCourse, &trueUnit,
-                    &vtg->magneticCourse, &magneticUnit, &vtg->speedKnots, &knotsUnit,
-                    &vtg->speedKph, &kphUnit, &mode) ||
+    if (!scanFields<"tfcfcfcfc;c">(sentence, &type, &vtg->trueCourse, &trueUnit,
+                                   &vtg->magneticCourse, &magneticUnit, &vtg->speedKnots,
+                                   &knotsUnit, &vtg->speedKph, &kphUnit, &mode) ||
         !hasFormatter(type, "VTG")) {
         return 0;
     }
@@ -140,8 +139,8 @@ int32_t GPSPARSER_ParseVTG(GpsVtg* vtg, const char* sentence) noexcept {
 
 int32_t GPSPARSER_ParseZDA(GpsZda* zda, const char* sentence) noexcept {
     TypeText type = "";
-    if (!scanFields(sentence, "tTiiiii", &type, &zda->time, &zda->date.day, &zda->date.month,
-                    &zda->date.year, &zda->zoneHours, &zda->zoneMinutes) ||
+    if (!scanFields<"tTiiiii">(sentence, &type, &zda->time, &zda->date.day, &zda->date.month,
+                               &zda->date.year, &zda->zoneHours, &zda->zoneMinutes) ||
         !hasFormatter(type, "ZDA")) {
         return 0;
     }

@@ -3,51 +3,31 @@
 // One pass over the sentence: each converter reads its field from the first
 // character and returns where it stopped (every character before that point is
 // a field character), and the walk to the next field continues from there.
+// The conversions of the field namespace wrap them with the stops and the walk.
 #include "nmea/scanner.h"
 
-#include <array>
-#include <cstdarg>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
+
+#include "common/char_class.h"
 
 namespace vyr::nmea {
+namespace field {
+
+const char kStops[2] = {'\0', '\0'};
+
+}  // namespace field
+
 namespace {
 
-constexpr uint8_t kFieldChar = 1;  // printable, not "," and not "*"
-constexpr uint8_t kDigit = 2;
-constexpr uint8_t kCSpace = 4;  // white space as strtol skips it in the C locale
-
-constexpr std::array<uint8_t, 256> makeCharClasses() {
-    std::array<uint8_t, 256> table{};
-    for (int c = 0x20; c <= 0x7E; ++c) {
-        if (c != ',' && c != '*') table[c] |= kFieldChar;
-    }
-    for (int c = '0'; c <= '9'; ++c) table[c] |= kDigit;
-    for (const char c : {' ', '\t', '\n', '\v', '\f', '\r'})
-        table[static_cast<uint8_t>(c)] |= kCSpace;
-    return table;
-}
-
-constexpr std::array<uint8_t, 256> kCharClasses = makeCharClasses();
-
-constexpr bool hasClass(char c, uint8_t cls) {
-    return (kCharClasses[static_cast<uint8_t>(c)] & cls) != 0;
-}
-constexpr bool isFieldChar(char c) {
-    return hasClass(c, kFieldChar);
-}
-constexpr bool isDigit(char c) {
-    return hasClass(c, kDigit);
-}
-constexpr bool isCSpace(char c) {
-    return hasClass(c, kCSpace);
-}
-
-static_assert(isFieldChar(' ') && isFieldChar('~') && isFieldChar('$'));
-static_assert(!isFieldChar(',') && !isFieldChar('*') && !isFieldChar('\r') && !isFieldChar('\0'));
-static_assert(!isFieldChar('\x7F') && !isFieldChar('\x80') && !isFieldChar('\xFF'));
-static_assert(isDigit('0') && isDigit('9') && !isDigit('/') && !isDigit(':'));
-static_assert(isCSpace('\v') && !isCSpace('\0'));
+using chars::isCSpace;
+using chars::isDigit;
+using chars::isFieldChar;
+using field::allowAbsent;
+using field::kEnded;
+using field::kFailed;
+using field::next;
 
 constexpr int32_t kInt32Max = 2147483647;
 constexpr int32_t kInt32Min = -kInt32Max - 1;
@@ -60,19 +40,18 @@ constexpr uint32_t digitValue(char c) {
 static_assert(digitValue('0') == 0 && digitValue('9') == 9 && digitValue('/') > 9 &&
               digitValue(':') > 9);
 
-// Stands for every field after the end of the sentence: absent fields convert
-// like empty ones; only the walk tells them apart.
-constexpr char kAbsentField[] = "";
+// 10^n for n fraction digits.
+constexpr int32_t kPowersOfTen[] = {1,      10,      100,      1000,      10000,
+                                    100000, 1000000, 10000000, 100000000, 1000000000};
 
-int32_t digitPair(const char* p) {
-    return (p[0] - '0') * 10 + (p[1] - '0');
-}
-
-// Digits are field characters, so this stops at the sentence's end.
-bool sixDigits(const char* p) {
+// Six digits as three two-digit numbers (hh mm ss, dd mm yy); false when one
+// of the six is not a digit. Digits are field characters, so this stops at the
+// sentence's end.
+bool digitPairs(const char* p, int32_t (&pairs)[3]) {
     for (int i = 0; i < 6; ++i) {
         if (!isDigit(p[i])) return false;
     }
+    for (int i = 0; i < 3; ++i) pairs[i] = (p[2 * i] - '0') * 10 + (p[2 * i + 1] - '0');
     return true;
 }
 
@@ -81,7 +60,7 @@ const char* scanTypeText(const char* field, char* out) {
     for (int i = 1; i <= 5; ++i) {
         if (!isFieldChar(field[i])) return nullptr;
     }
-    for (int i = 0; i < 5; ++i) out[i] = field[i + 1];
+    std::memcpy(out, field + 1, 5);
     out[5] = '\0';
     return field + 6;
 }
@@ -91,17 +70,16 @@ const char* scanTime(const char* field, GpsTime* out) {
         *out = GpsTime{-1, -1, -1, -1};
         return field;
     }
-    if (!sixDigits(field)) return nullptr;
+    int32_t pairs[3];
+    if (!digitPairs(field, pairs)) return nullptr;
     const char* p = field + 6;
     int32_t microseconds = 0;
     if (p[0] == '.' && isDigit(p[1])) {
-        ++p;
-        int digits = 0;
-        for (; digits < 6 && isDigit(*p); ++digits, ++p)
-            microseconds = microseconds * 10 + (*p - '0');
-        for (; digits < 6; ++digits) microseconds *= 10;
+        const char* const fraction = ++p;
+        for (; p - fraction < 6 && isDigit(*p); ++p) microseconds = microseconds * 10 + (*p - '0');
+        microseconds *= kPowersOfTen[6 - (p - fraction)];
     }
-    *out = GpsTime{digitPair(field), digitPair(field + 2), digitPair(field + 4), microseconds};
+    *out = GpsTime{pairs[0], pairs[1], pairs[2], microseconds};
     return p;
 }
 
@@ -110,8 +88,9 @@ const char* scanDate(const char* field, GpsDate* out) {
         *out = GpsDate{-1, -1, -1};
         return field;
     }
-    if (!sixDigits(field)) return nullptr;
-    *out = GpsDate{digitPair(field), digitPair(field + 2), digitPair(field + 4)};
+    int32_t pairs[3];
+    if (!digitPairs(field, pairs)) return nullptr;
+    *out = GpsDate{pairs[0], pairs[1], pairs[2]};
     return field + 6;
 }
 
@@ -166,18 +145,6 @@ const char* scanFloat(const char* field, GpsFloat* out) {
 // the field's end (a tab or CR is not a field character); the walk then resumes
 // at that end, not where the number stopped.
 const char* scanInteger(const char* field, int32_t* out) {
-    // Fast path: the usual field is a few plain digits.
-    if (uint32_t d = digitValue(field[0]); d <= 9) {
-        uint32_t magnitude = d;
-        const char* p = field + 1;
-        for (d = digitValue(*p); d <= 9; d = digitValue(*++p)) {
-            magnitude = magnitude <= 214748364u ? magnitude * 10 + d : 0x80000000u;
-        }
-        if (isFieldChar(*p)) return nullptr;
-        *out = magnitude > static_cast<uint32_t>(kInt32Max) ? kInt32Max
-                                                            : static_cast<int32_t>(magnitude);
-        return p;
-    }
     if (!isFieldChar(field[0])) {
         *out = 0;
         return field;
@@ -187,43 +154,25 @@ const char* scanInteger(const char* field, int32_t* out) {
     for (; isCSpace(*p); ++p) {
         if (fieldEnd == nullptr && !isFieldChar(*p)) fieldEnd = p;
     }
-    bool negative = false;
-    if (*p == '+' || *p == '-') {
-        negative = (*p == '-');
-        ++p;
-    }
-    if (!isDigit(*p)) return nullptr;  // no conversion: strtol stops at field[0]
-    // Saturates just above 2^31, which clamps to either bound.
-    constexpr uint32_t kSaturated = 0x80000001u;
-    uint32_t magnitude = 0;
-    for (uint32_t d = digitValue(*p); d <= 9; d = digitValue(*++p)) {
-        magnitude = magnitude <= 214748364u ? magnitude * 10 + d : kSaturated;
-    }
-    if (isFieldChar(*p)) return nullptr;
-    if (negative) {
-        *out = magnitude >= 0x80000000u ? kInt32Min : -static_cast<int32_t>(magnitude);
-    } else {
-        *out = magnitude > static_cast<uint32_t>(kInt32Max) ? kInt32Max
-                                                            : static_cast<int32_t>(magnitude);
-    }
+    int32_t value = 0;
+    p = field::readInteger(p, &value);
+    // No conversion (strtol stops at field[0]), or a field character after it.
+    if (p == nullptr || isFieldChar(*p)) return nullptr;
+    *out = value;
     return fieldEnd != nullptr ? fieldEnd : p;
 }
 
 const char* scanDirection(const char* field, int32_t* out) {
-    switch (field[0]) {
-        case 'N':
-        case 'E':
-            *out = 1;
-            break;
-        case 'S':
-        case 'W':
-            *out = -1;
-            break;
-        default:
-            if (isFieldChar(field[0])) return nullptr;
-            *out = 0;
-            break;
+    const char c = field[0];
+    int32_t sign = 0;
+    if (c == 'N' || c == 'E') {
+        sign = 1;
+    } else if (c == 'S' || c == 'W') {
+        sign = -1;
+    } else if (isFieldChar(c)) {
+        return nullptr;
     }
+    *out = sign;
     return field;
 }
 
@@ -232,122 +181,156 @@ const char* scanCharacter(const char* field, char* out) {
     return field;
 }
 
-const char* scanText(const char* field, char* out) {
-    const char* p = field;
-    for (; isFieldChar(*p); ++p) *out++ = *p;
-    *out = '\0';
-    return p;
-}
-
-// The usual "f" field: plain digits with at most one point and at most nine
-// digits in all, ending the field. Such a value and its scale always fit, so
-// no digit needs a range check. Returns where the number stops, or nullptr
-// for any other field, which then takes scanFloat's full rules.
+// The usual "f" field: plain digits with at most one point, at most nine
+// fraction digits and at most nine digits after any leading zeros, ending the
+// field. Such a value and its scale always fit, so no digit needs a range
+// check. Returns where the number stops, or nullptr for any other field,
+// which then takes scanFloat's full rules.
 inline const char* scanPlainFloat(const char* field, GpsFloat* out) {
     const char* p = field;
+    while (*p == '0') ++p;  // leading zeros add nothing to the value
+    const char* const significant = p;
     uint32_t value = 0;  // wraps only in fields that are handed on
-    uint32_t scale = 1;
     uint32_t d = 0;
     for (; (d = digitValue(*p)) <= 9; ++p) value = value * 10 + d;
-    ptrdiff_t digits = p - field;
+    ptrdiff_t digits = p - significant;  // at least the value's digits
+    bool anyDigit = p != field;
+    int32_t scale = 1;
     if (*p == '.') {
-        for (++p; (d = digitValue(*p)) <= 9; ++p) {
-            value = value * 10 + d;
-            scale *= 10;
-        }
-        digits = p - field - 1;
-        if (digits == 0) return nullptr;  // "." alone
+        const char* const fraction = ++p;
+        for (; (d = digitValue(*p)) <= 9; ++p) value = value * 10 + d;
+        const ptrdiff_t fractionDigits = p - fraction;
+        if (fractionDigits > 9) return nullptr;
+        scale = kPowersOfTen[fractionDigits];
+        digits += fractionDigits;
+        anyDigit = anyDigit || fractionDigits != 0;
+        if (!anyDigit) return nullptr;  // "." alone
     }
     if (digits > 9 || isFieldChar(*p)) return nullptr;
-    *out = digits == 0 ? GpsFloat{0, 0}
-                       : GpsFloat{static_cast<int32_t>(value), static_cast<int32_t>(scale)};
+    *out = anyDigit ? GpsFloat{static_cast<int32_t>(value), scale} : GpsFloat{0, 0};
     return p;
 }
 
-bool scanFieldsV(const char* sentence, const char* format, va_list args) {
-    const char* field = sentence;
-    bool optional = false;
-    bool blocked = false;  // the sentence has ended and no ";" allowed absent fields
-    for (const char* letter = format;; ++letter) {
-        if (blocked && *letter != ';') return *letter == '\0';
-        const char* stop = nullptr;
-        if (*letter == 'i') [[likely]] {
-            // The usual field: at most nine plain digits (a value that always
-            // fits) or none, then a comma. Anything else takes the full rules.
-            int32_t* const out = va_arg(args, int32_t*);
-            const char* p = field;
-            uint32_t value = 0;  // wraps only in fields that take the full rules
-            uint32_t d = digitValue(*p);
-            for (; d <= 9; d = digitValue(*++p)) value = value * 10 + d;
-            if (d == digitValue(',') && p <= field + 9) [[likely]] {
-                *out = static_cast<int32_t>(value);
-                field = p + 1;
-                continue;
-            }
-            stop = scanInteger(field, out);
-        } else {
-            switch (*letter) {
-                case '\0':
-                    return true;
-                case ';':
-                    optional = true;
-                    blocked = false;
-                    continue;
-                case 't':  // an absent field ("") has no "$": "t" fails even after ";"
-                    stop = scanTypeText(field, va_arg(args, char*));
-                    break;
-                case 'T':
-                    stop = scanTime(field, va_arg(args, GpsTime*));
-                    break;
-                case 'D':
-                    stop = scanDate(field, va_arg(args, GpsDate*));
-                    break;
-                case 'f': {
-                    GpsFloat* const out = va_arg(args, GpsFloat*);
-                    stop = scanPlainFloat(field, out);
-                    if (stop == nullptr) stop = scanFloat(field, out);
-                    break;
-                }
-                case 'c':
-                    stop = scanCharacter(field, va_arg(args, char*));
-                    break;
-                case 'd':
-                    stop = scanDirection(field, va_arg(args, int32_t*));
-                    break;
-                case 's':
-                    stop = scanText(field, va_arg(args, char*));
-                    break;
-                case '_':
-                    stop = field;
-                    break;
-                default:
-                    return false;
-            }
+// The conversion of one field by the letter's rules: the test for the stops,
+// then the conversion, then the walk to the next field. kFailed (null) is
+// never read; kEnded and kAbsent read as a NUL, so they reach a conversion
+// only as an empty field, where kEnded fails and kAbsent converts as empty.
+template <typename Out, const char* (*Convert)(const char*, Out*)>
+const char* converted(const char* cursor, Out* out) {
+    if (cursor == kFailed || (!isFieldChar(*cursor) && cursor == kEnded)) return kFailed;
+    const char* const stop = Convert(cursor, out);
+    return stop != nullptr ? next(stop) : kFailed;
+}
+
+const char* scanDecimal(const char* field, GpsFloat* out) {
+    const char* const stop = scanPlainFloat(field, out);
+    return stop != nullptr ? stop : scanFloat(field, out);
+}
+
+// The usual "i" field: none to three plain digits, then a comma, read
+// directly. Each character is read only once the one before it is known to be
+// a digit. Returns the next field, or nullptr for any other field (the stops
+// included), which then takes the full rules.
+const char* plainInteger(const char* p, int32_t* out) {
+    constexpr uint32_t kComma = digitValue(',');
+    const uint32_t d0 = digitValue(p[0]);
+    if (d0 == kComma) {
+        *out = 0;
+        return p + 1;
+    }
+    if (d0 <= 9) {
+        const uint32_t d1 = digitValue(p[1]);
+        if (d1 == kComma) {
+            *out = static_cast<int32_t>(d0);
+            return p + 2;
         }
-        if (stop == nullptr) return false;
-        while (isFieldChar(*stop)) ++stop;
-        if (*stop == ',') {
-            field = stop + 1;
-        } else {
-            field = kAbsentField;
-            blocked = !optional;
+        if (d1 <= 9) {
+            const uint32_t d2 = digitValue(p[2]);
+            if (d2 == kComma) {
+                *out = static_cast<int32_t>(d0 * 10 + d1);
+                return p + 3;
+            }
+            if (d2 <= 9 && p[3] == ',') {
+                *out = static_cast<int32_t>(d0 * 100 + d1 * 10 + d2);
+                return p + 4;
+            }
         }
     }
+    return nullptr;
 }
 
 }  // namespace
 
-bool GPSPARSER_Scan(const char* sentence, const char* format, ...) noexcept {
-    va_list args;
-    va_start(args, format);
-    const bool result = scanFieldsV(sentence, format, args);
-    va_end(args);
-    return result;
+namespace field {
+
+const char* typeText(const char* cursor, TypeText* out) noexcept {
+    return converted<char, scanTypeText>(cursor, *out);
+}
+const char* time(const char* cursor, GpsTime* out) noexcept {
+    return converted<GpsTime, scanTime>(cursor, out);
+}
+const char* date(const char* cursor, GpsDate* out) noexcept {
+    return converted<GpsDate, scanDate>(cursor, out);
+}
+const char* decimal(const char* cursor, GpsFloat* out) noexcept {
+    return converted<GpsFloat, scanDecimal>(cursor, out);
+}
+const char* character(const char* cursor, char* out) noexcept {
+    return converted<char, scanCharacter>(cursor, out);
+}
+const char* direction(const char* cursor, int32_t* out) noexcept {
+    return converted<int32_t, scanDirection>(cursor, out);
+}
+
+const char* integer(const char* cursor, int32_t* out) noexcept {
+    if (cursor == kFailed) return kFailed;
+    const char* const after = plainInteger(cursor, out);
+    return after != nullptr ? after : converted<int32_t, scanInteger>(cursor, out);
+}
+const char* optionalInteger(const char* cursor, int32_t* out) noexcept {
+    if (cursor == kFailed) return kFailed;
+    const char* const after = plainInteger(cursor, out);
+    return after != nullptr ? after : converted<int32_t, scanInteger>(allowAbsent(cursor), out);
+}
+
+const char* next(const char* stop) noexcept {
+    while (isFieldChar(*stop)) ++stop;
+    return *stop == ',' ? stop + 1 : kEnded;
+}
+
+const char* readInteger(const char* text, int32_t* out) noexcept {
+    const char* p = text;
+    const bool negative = *p == '-';
+    if (*p == '-' || *p == '+') ++p;
+    uint32_t d = digitValue(*p);
+    if (d > 9) return nullptr;
+    // Saturates just above 2^31, which clamps to either bound.
+    uint32_t magnitude = 0;
+    for (; d <= 9; d = digitValue(*++p)) {
+        magnitude = magnitude <= 214748364u ? magnitude * 10 + d : 0x80000001u;
+    }
+    if (negative) {
+        *out = magnitude >= 0x80000000u ? kInt32Min : -static_cast<int32_t>(magnitude);
+    } else {
+        *out = magnitude > static_cast<uint32_t>(kInt32Max) ? kInt32Max
+                                                            : static_cast<int32_t>(magnitude);
+    }
+    return p;
+}
+
+const char* skip(const char* cursor) noexcept {
+    return cursor == kFailed || cursor == kEnded ? kFailed : next(cursor);
+}
+
+}  // namespace field
+
+double toDouble(const GpsFloat& number) noexcept {
+    const double value = static_cast<double>(number.value);
+    return number.scale == 0 ? value : value / static_cast<double>(number.scale);
 }
 
 }  // namespace vyr::nmea
 
 extern "C" double GPSPARSER_FORMAT_DOUBLE(const GpsFloat* number) {
-    const double value = static_cast<double>(number->value);
-    return number->scale == 0 ? value : value / static_cast<double>(number->scale);
+    return vyr::nmea::toDouble(*number);
 }

@@ -3,13 +3,16 @@
 // thread drives it.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cstdint>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <regex>
 #include <sstream>
 #include <thread>
+#include <tuple>
 
 #include "manager/collector.h"
 #include "manager/gps_manager.h"
@@ -128,21 +131,47 @@ TEST_P(Bursts, DeliveredOnceWhenComplete) {
     EXPECT_TRUE(std::regex_match(testing::internal::GetCapturedStdout(), log));
 }
 
-// The counters must be read as sscanf(text, "$GPGSV,%d,%d,") reads them.
+// sscanf(text, "$GPGSV,%d,%d,") (or "$BDGSV,") as the device's C library reads it: a value
+// beyond 32 bits clamps to INT32_MAX or INT32_MIN. Read through long long, so
+// that the host's own narrowing plays no part (a 64-bit long would wrap).
+std::pair<int, int> gsvCounters(const char* text, bool beidou) {
+    long long total = 0, number = 0;
+    if (beidou) {
+        std::sscanf(text, "$BDGSV,%lld,%lld,", &total, &number);
+    } else {
+        std::sscanf(text, "$GPGSV,%lld,%lld,", &total, &number);
+    }
+    const auto clamp = [](long long v) {
+        return static_cast<int>(std::clamp<long long>(v, INT32_MIN, INT32_MAX));
+    };
+    return {clamp(total), clamp(number)};
+}
+
+// The counters must be read as that pattern reads them.
 TEST(Manager, GsvCountersReadAsSscanf) {
     for (const char* text :
          {"$GPGSV, 3,\t2,", "$GPGSV,+3,+3,", "$GPGSV,-3,1,", "$GPGSV,3,-1,", "$GPGSV,,1,",
           "$GPGSV,3,,", "$GPGSV,3 ,1,", "$GPGSV,4294967298,2,", "$GPGSV,1,4294967300,",
+          "$GPGSV,1,4294967297,", "$GPGSV,-4294967298,2,", "$GPGSV,2147483648,2,",
           "$GPGSV,99999999999999999999,1,", "$BDGSV,7,4,", "$BDGSV,2,+2,", "x$GPGSV,3,3,",
-          "$GLGSV,1,1,04,$GPGSV,2,2,"}) {
+          "$GLGSV,1,1,04,$GPGSV,2,2,", "$GPGSV", "$GPGSV,\v\f\r\n-2,1"}) {
         const mng::GpsRawHeader& header = manager().rawHeader = {mng::kFlagGga, 0, 0, 0, 0};
         mng::GPSPARSER_MsgProc(text);
         const bool beidou = std::strstr(text, "BDGSV") != nullptr;
-        int total = 0, number = 0;
-        std::sscanf(text, beidou ? "$BDGSV,%d,%d," : "$GPGSV,%d,%d,", &total, &number);
+        auto [total, number] = gsvCounters(text, beidou);
         if (number < 1 || number > 4) total = number = 0;
         EXPECT_EQ(beidou ? header.bdGsvNum : header.gpGsvNum, number) << text;
         EXPECT_EQ(beidou ? header.bdGsvTotal : header.gpGsvTotal, std::min(total, 4)) << text;
+    }
+    // The same on every architecture: a message number past 32 bits clamps
+    // and is dropped; a total past 32 bits clamps and caps at 4.
+    for (const auto& [text, total, number] : {std::tuple{"$GPGSV,1,4294967297,", 0, 0},
+                                              {"$GPGSV,4294967298,2,", 4, 2},
+                                              {"$GPGSV,-4294967298,1,", INT32_MIN, 1}}) {
+        const mng::GpsRawHeader& header = manager().rawHeader = {mng::kFlagGga, 0, 0, 0, 0};
+        mng::GPSPARSER_MsgProc(text);
+        EXPECT_EQ(header.gpGsvTotal, total) << text;
+        EXPECT_EQ(header.gpGsvNum, number) << text;
     }
 }
 
@@ -195,7 +224,7 @@ TEST(Manager, CapturesDeliverAsModelled) {
             for (const char* name : {"0GNGGA", "0BDGGA", "0GPGGA", "1GPGSA", "1GNGSA", "2GNRMC",
                                      "2GPRMC", "3GPGSV", "4BDGSV"})
                 group = group == 5 && std::strstr(s.c_str(), name + 1) ? name[0] - '0' : group;
-            std::sscanf(s.c_str(), group == 4 ? "$BDGSV,%d,%d," : "$GPGSV,%d,%d,", &total, &number);
+            std::tie(total, number) = gsvCounters(s.c_str(), group == 4);
             const unsigned gsvBit = number >= 1 && number <= 4 && std::min(total, 4) == number;
             mask |= group == 4 ? 55 : 0;
             const unsigned bits[] = {1, 2, 4, gsvBit << 4, gsvBit << 5, 0};
