@@ -244,7 +244,7 @@ int32_t GPS_DataProc() noexcept {
     if (parseResult != 0) {
         VYR_LOG_ERR("Parser GPS Raw data failed!\n");
     }
-    MutexGuard callbacks(mng.mngLock);
+    MutexGuard callbacks(mngLock());
     invokeDataCallbacksLocked(&mng.msgPacket);
     MutexGuard record(mng.recordLock);
     mng.rawHeader = GpsRawHeader{};

@@ -4,7 +4,10 @@
 // Locks:
 //  - mngLock guards the callback slots, every callback invocation and the
 //    clearing of the collected epoch after delivery. Callbacks run with it
-//    held, so nothing a callback may call takes it.
+//    held. It checks its owner (an error-checking mutex): locked again by the
+//    thread that holds it, it answers EDEADLK instead of hanging, which is how
+//    the registry recognises a call from inside a callback. It lives beside
+//    the manager (see mngLock()): its initialiser is not all zeros.
 //  - recordLock guards msgPacket, gpsRawData (with rawHeader) and locScratch
 //    against the pull copies: the reader thread takes it around each store
 //    into the raw set, the parse and the clearing; GetData, ReadNmea and
@@ -58,7 +61,6 @@ struct GpsManager {
     std::atomic<uint32_t> dataReceived{0};  // set by the reader, never cleared
     std::atomic<uint32_t> runFlag{0};       // written by Start/Stop, read by the reader
     pthread_t readThread{};                 // valid while mngState is Start
-    pthread_mutex_t mngLock = PTHREAD_MUTEX_INITIALIZER;
     std::atomic<MngState> mngState{MngState::Deinit};
     GpsCallbackReg dataCbk[2]{};  // under mngLock
     GpsCallbackReg nmeaCbk[2]{};  // under mngLock
@@ -72,6 +74,9 @@ struct GpsManager {
 
 // The manager itself, for the manager subsystem's own files.
 GpsManager& manager() noexcept;
+
+// The manager lock (error-checking; see above).
+pthread_mutex_t& mngLock() noexcept;
 
 // --- For the device subsystem ---------------------------------------------
 int32_t deviceFd() noexcept;

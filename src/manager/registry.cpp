@@ -4,16 +4,17 @@
 // duplicate test and the slot choice, so two racing registrations can never
 // pick the same slot.
 //
-// Callbacks run with mngLock held, and the lock is not recursive. A registry
-// operation called from inside a callback therefore runs under the lock its
-// thread already holds: it answers a registration already present and an
-// unregistration of a descriptor not present as anywhere else, and refuses,
-// with VYR_GPS_E_IN_CALLBACK and an error line, what would store or clear a
-// slot while the callbacks are being walked.
+// Callbacks run with mngLock held. A registry operation called from inside a
+// callback finds the lock held by its own thread (the lock says so rather than
+// hang) and runs under that hold: it answers a registration already present
+// and an unregistration of a descriptor not present as anywhere else, and
+// refuses, with VYR_GPS_E_IN_CALLBACK and an error line, what would store or
+// clear a slot while the callbacks are being walked.
 #include "manager/registry.h"
 
+#include <cerrno>
+
 #include "common/log.h"
-#include "common/mutex_guard.h"
 #include "common/result_codes.h"
 #include "manager/gps_manager.h"
 
@@ -23,97 +24,72 @@ namespace {
 
 using Slots = GpsCallbackReg[2];
 
-// Set while this thread runs callbacks with mngLock held.
-constinit thread_local bool tInCallbacks = false;
-
-class CallbackScope {
+// mngLock, taken here, or already held by this thread because it is running
+// callbacks: nothing else in the library calls out while holding it.
+class CallbackLock {
 public:
-    CallbackScope() noexcept { tInCallbacks = true; }
-    ~CallbackScope() { tInCallbacks = false; }
-    CallbackScope(const CallbackScope&) = delete;
-    CallbackScope& operator=(const CallbackScope&) = delete;
-};
-
-// mngLock for a registry operation: taken here, unless this thread already
-// holds it because the operation was called from one of its callbacks.
-class SlotLock {
-public:
-    SlotLock() noexcept : taken_(!tInCallbacks) {
-        if (taken_) {
-            pthread_mutex_lock(&manager().mngLock);
+    CallbackLock() noexcept : held_(pthread_mutex_lock(&mngLock()) == EDEADLK) {}
+    ~CallbackLock() {
+        if (!held_) {
+            pthread_mutex_unlock(&mngLock());
         }
     }
-    ~SlotLock() {
-        if (taken_) {
-            pthread_mutex_unlock(&manager().mngLock);
-        }
-    }
-    SlotLock(const SlotLock&) = delete;
-    SlotLock& operator=(const SlotLock&) = delete;
+    CallbackLock(const CallbackLock&) = delete;
+    CallbackLock& operator=(const CallbackLock&) = delete;
+
+    [[nodiscard]] bool inCallback() const noexcept { return held_; }
 
 private:
-    const bool taken_;
+    const bool held_;
 };
-
-// A slot would change inside a callback: refused, so that the walk over the
-// slots in progress never sees a slot change under it.
-[[nodiscard]] Result refuseInCallback(const char* operation) noexcept {
-    VYR_LOG_ERR_IN(operation, "cannot change a slot from inside a callback\n");
-    return VYR_GPS_E_IN_CALLBACK;
-}
 
 constexpr bool sameRegistration(const GpsCallbackReg& slot, const GpsCallbackReg& reg) noexcept {
     return slot.callback == reg.callback && slot.userData == reg.userData;
 }
 
-// A registration already present is a success that changes nothing; otherwise
-// the second slot is taken if empty, then the first.
-Result registerIn(Slots& slots, const GpsCallbackReg* reg, const char* operation) noexcept {
+// Register (store): a registration already present is a success that changes
+// nothing; otherwise the second slot is taken if empty, then the first.
+// Unregister (clear): the first slot equal to the descriptor is emptied.
+// Holding mngLock means no invocation is in progress, so an unregistered
+// callback is never called once this returns.
+Result changeSlots(Slots& slots, const GpsCallbackReg* reg, bool store,
+                   const char* operation) noexcept {
     if (reg == nullptr) {
         return VYR_GPS_E_NOT_REGISTERED;
     }
-    const SlotLock lock;
-    if (sameRegistration(slots[0], *reg) || sameRegistration(slots[1], *reg)) {
-        return kOk;
-    }
+    const CallbackLock lock;
     GpsCallbackReg* target = nullptr;
-    if (slots[1].callback == nullptr) {
-        target = &slots[1];
-    } else if (slots[0].callback == nullptr) {
-        target = &slots[0];
-    } else {
-        return VYR_GPS_E_SLOTS_FULL;
-    }
-    if (tInCallbacks) {
-        return refuseInCallback(operation);
-    }
-    *target = *reg;
-    return kOk;
-}
-
-// Clears the first slot equal to the descriptor. Holding mngLock means no
-// invocation is in progress, so the callback is never called once this returns.
-Result unregisterFrom(Slots& slots, const GpsCallbackReg* reg, const char* operation) noexcept {
-    if (reg == nullptr) {
-        return VYR_GPS_E_NOT_REGISTERED;
-    }
-    const SlotLock lock;
-    for (GpsCallbackReg& slot : slots) {
-        if (sameRegistration(slot, *reg)) {
-            if (tInCallbacks) {
-                return refuseInCallback(operation);
-            }
-            slot = GpsCallbackReg{};
+    if (store) {
+        if (sameRegistration(slots[0], *reg) || sameRegistration(slots[1], *reg)) {
             return kOk;
         }
+        target = slots[1].callback == nullptr   ? &slots[1]
+                 : slots[0].callback == nullptr ? &slots[0]
+                                                : nullptr;
+        if (target == nullptr) {
+            return VYR_GPS_E_SLOTS_FULL;
+        }
+    } else {
+        target = sameRegistration(slots[0], *reg)   ? &slots[0]
+                 : sameRegistration(slots[1], *reg) ? &slots[1]
+                                                    : nullptr;
+        if (target == nullptr) {
+            return VYR_GPS_E_NOT_REGISTERED;
+        }
     }
-    return VYR_GPS_E_NOT_REGISTERED;
+    if (lock.inCallback()) {
+        // Refused, so that the walk over the slots in progress never sees a
+        // slot change under it.
+        VYR_LOG_ERR_IN(operation, "cannot change a slot from inside a callback\n");
+        return VYR_GPS_E_IN_CALLBACK;
+    }
+    *target = store ? *reg : GpsCallbackReg{};
+    return kOk;
 }
 
 }  // namespace
 
 void invokeDataCallbacksLocked(const GpsMsgPacket* record) noexcept {
-    const CallbackScope scope;
     for (const GpsCallbackReg& slot : manager().dataCbk) {
         if (slot.callback != nullptr) {
             reinterpret_cast<GpsDataCallback>(slot.callback)(record, slot.userData);
@@ -123,33 +99,33 @@ void invokeDataCallbacksLocked(const GpsMsgPacket* record) noexcept {
 
 }  // namespace vyr::mng
 
+using vyr::mng::changeSlots;
 using vyr::mng::manager;
 
 extern "C" {
 
 uint32_t VYR_GPSPARSER_Register(const GpsCallbackReg* reg) {
-    return vyr::mng::registerIn(manager().dataCbk, reg, "VYR_GPSPARSER_Register");
+    return changeSlots(manager().dataCbk, reg, true, "VYR_GPSPARSER_Register");
 }
 
 uint32_t VYR_GPSPARSER_UnRegister(const GpsCallbackReg* reg) {
-    return vyr::mng::unregisterFrom(manager().dataCbk, reg, "VYR_GPSPARSER_UnRegister");
+    return changeSlots(manager().dataCbk, reg, false, "VYR_GPSPARSER_UnRegister");
 }
 
 uint32_t VYR_GPSPARSER_RegNMEARecvCbk(const GpsCallbackReg* reg) {
-    return vyr::mng::registerIn(manager().nmeaCbk, reg, "VYR_GPSPARSER_RegNMEARecvCbk");
+    return changeSlots(manager().nmeaCbk, reg, true, "VYR_GPSPARSER_RegNMEARecvCbk");
 }
 
 uint32_t VYR_GPSPARSER_UnregNMEARecvCbk(const GpsCallbackReg* reg) {
-    return vyr::mng::unregisterFrom(manager().nmeaCbk, reg, "VYR_GPSPARSER_UnregNMEARecvCbk");
+    return changeSlots(manager().nmeaCbk, reg, false, "VYR_GPSPARSER_UnregNMEARecvCbk");
 }
 
 // Reader thread: runs the NMEA callbacks, first slot then second, with mngLock
-// held for both so that an unregistration waits for a call in progress.
+// held for both so that an unregistration waits for a call in progress. Called
+// again from inside one of them, it runs them under the hold it already has.
 int32_t GPS_Notify_Nmea_Packet(const char* sentence, uint32_t len) {
-    vyr::mng::GpsManager& mng = manager();
-    vyr::MutexGuard lock(mng.mngLock);
-    const vyr::mng::CallbackScope scope;
-    for (const GpsCallbackReg& slot : mng.nmeaCbk) {
+    const vyr::mng::CallbackLock lock;
+    for (const GpsCallbackReg& slot : manager().nmeaCbk) {
         if (slot.callback != nullptr) {
             reinterpret_cast<GpsNmeaCallback>(slot.callback)(sentence, len, slot.userData);
         }
