@@ -35,6 +35,12 @@ struct Options {
     std::string file;
     Pace pace;
     std::string source = "serial";
+    // serve
+    std::string listen = "127.0.0.1:2947";
+    int maxClients = 64;
+    size_t clientBufferBytes = 256 * 1024;
+    double silenceSeconds = 10.0;
+    int waitWatchers = 0;
 };
 
 // SIGINT and SIGTERM: blocked in every thread (the library's reader thread
@@ -45,5 +51,6 @@ struct Options {
 
 int replay(std::FILE* out, const Options& options);
 int monitor(std::FILE* out, const Options& options);
+int serve(const Options& options);
 
 }  // namespace vyr::tool

@@ -1,8 +1,10 @@
 // vyr-gps: runs the GPS library on a capture file or on the receiver and
-// prints one line (or report) per delivered fix.
+// prints one line (or report) per delivered fix, or shares the receiver with
+// the GPS clients of the system.
 //
 //   vyr-gps replay FILE [--speed N | --fast] [--source serial|simulator]
 //   vyr-gps monitor
+//   vyr-gps serve [--listen HOST:PORT] [--replay FILE [--speed N | --fast] [--loop]]
 //   common: --json  --gpx FILE  --nmea  --log-level N
 //
 // Fixes and the summary go to standard output. The library's diagnostic lines
@@ -52,7 +54,7 @@ std::string checkSpeed(const std::string& text) {
     return "must be a number greater than 0";
 }
 
-void addPaceOptions(CLI::App* command, Options& options) {
+void addPaceOptions(CLI::App* command, Options& options, bool loop) {
     CLI::Option* speed =
         command
             ->add_option("--speed", options.pace.speed,
@@ -60,11 +62,41 @@ void addPaceOptions(CLI::App* command, Options& options) {
             ->check(CLI::Validator(checkSpeed, "N>0", "positive"));
     command->add_flag("--fast", options.pace.fast, "no pacing: as fast as the library reads")
         ->excludes(speed);
+    if (loop) {
+        command->add_flag("--loop", options.pace.loop, "start the capture again at its end");
+    }
     command
         ->add_option("--source", options.source,
                      "serial: through a pseudo-terminal at the device path (default); "
                      "simulator: through the simulated-source hook")
         ->check(CLI::IsMember({"serial", "simulator"}));
+}
+
+CLI::App* addServe(CLI::App& app, Options& options) {
+    CLI::App* serve = app.add_subcommand(
+        "serve", "share the receiver at " VYR_GPS_DEVICE_PATH
+                 " with GPS clients over TCP (the clients' JSON protocol)");
+    serve->add_option("--listen", options.listen, "address to listen on (default 127.0.0.1:2947)")
+        ->type_name("HOST:PORT");
+    CLI::Option* replayFile = serve->add_option(
+        "--replay", options.file, "serve a capture through a pseudo-terminal instead");
+    replayFile->type_name("FILE");
+    addPaceOptions(serve, options, true);
+    serve->add_option("--max-clients", options.maxClients, "clients at once (default 64)")
+        ->check(CLI::Range(1, 512));
+    serve
+        ->add_option("--client-buffer", options.clientBufferBytes,
+                     "bytes queued for one client before it is dropped (default 262144)")
+        ->check(CLI::Range(size_t{4096}, size_t{64} << 20));
+    serve
+        ->add_option("--silence", options.silenceSeconds,
+                     "seconds without a sentence before that is logged (default 10)")
+        ->check(CLI::Range(0.1, 86400.0));
+    serve
+        ->add_option("--wait-watchers", options.waitWatchers,
+                     "with --replay: start the capture once N clients watch (default 0)")
+        ->check(CLI::Range(0, 512));
+    return serve;
 }
 
 // Standard output for the data; the library's log (which it prints on
@@ -103,9 +135,10 @@ int main(int argc, char** argv) {
         app.add_subcommand("replay", "run a capture file through the library");
     replayCommand->add_option("FILE", options.file, "NMEA capture (raw receiver bytes)")
         ->required();
-    addPaceOptions(replayCommand, options);
+    addPaceOptions(replayCommand, options, false);
     app.add_subcommand(
         "monitor", "read the receiver at " VYR_GPS_DEVICE_PATH " until SIGINT or SIGTERM");
+    CLI::App* serveCommand = addServe(app, options);
 
     try {
         app.parse(argc, argv);
@@ -132,6 +165,9 @@ int main(int argc, char** argv) {
         LogRelay relay;
         if (replayCommand->parsed()) {
             return replay(out, options);
+        }
+        if (serveCommand->parsed()) {
+            return serve(options);
         }
         return monitor(out, options);
     } catch (const ToolError& error) {
