@@ -7,6 +7,9 @@ namespace vyr::tool {
 namespace {
 
 constexpr size_t kMaxBuffersPerWrite = 64;
+// The kernel's share of a client's backlog, fixed so that the bound holds:
+// left to itself, Linux grows a loopback socket's send buffer to megabytes.
+constexpr int kSocketSendBuffer = 64 * 1024;
 
 }  // namespace
 
@@ -16,6 +19,7 @@ Client::Client(asio::ip::tcp::socket socket, Server& server, uint64_t id)
     const auto remote = socket_.remote_endpoint(error);
     peer_ = error ? std::string("?") : remote.address().to_string() + ":" + std::to_string(remote.port());
     socket_.set_option(asio::ip::tcp::no_delay(true), error);
+    socket_.set_option(asio::socket_base::send_buffer_size(kSocketSendBuffer), error);
 }
 
 void Client::start(const SharedText& greeting) {

@@ -101,7 +101,9 @@ bool LineSupervisor::bringUp() {
                config_.device.c_str(), std::strerror(errno));
     }
     if (failures_ > 0) {
-        notice("%s is open again after %d attempts", config_.device.c_str(), failures_ + 1);
+        notice("reading %s (it opened after %d attempts)", config_.device.c_str(), failures_ + 1);
+    } else {
+        notice("reading %s", config_.device.c_str());
     }
     failures_ = 0;
     up_ = true;
