@@ -106,10 +106,12 @@ public:
         EXPECT_TRUE(waitForLog("listening on 127\\.0\\.0\\.1:([0-9]+)", &match)) << log();
         port_ = match.empty() ? 0 : std::stoi(match[1]);
     }
+    // A clean exit on SIGTERM, without a sanitizer's report.
     ~Serve() {
         if (pid_ > 0) {
-            stop();
+            EXPECT_EQ(stop(), 0) << log();
         }
+        EXPECT_EQ(log().find("Sanitizer"), std::string::npos) << log();
         std::filesystem::remove(log_);
     }
     int stop() { return terminate(std::exchange(pid_, -1)); }
@@ -244,7 +246,7 @@ TEST(ServeClients, CLibraryReceivesEveryFixAsReplayPrintsIt) {
 }
 
 TEST(ServeClients, GpspipeSeesVersionDevicesWatchThenReports) {
-    Serve serve("--replay " + kCapture + " --speed 50");
+    Serve serve("--replay " + kCapture + " --speed 50 --loop");
     const auto out =
         lines(run("gpspipe -w -n 60 127.0.0.1:" + std::to_string(serve.port()) + " 2>&1"));
     ASSERT_EQ(out.size(), 60u) << serve.log();

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -152,7 +153,10 @@ LogRelay::LogRelay() {
         throw ToolError(std::string("cannot redirect the library's log: ") + std::strerror(errno));
     }
     setvbuf(stdout, nullptr, _IOLBF, 0);
-    thread_ = std::thread([this, readFd = fds[0]] { run(readFd); });
+    thread_ = std::thread([this, readFd = fds[0]] {
+        pthread_setname_np(pthread_self(), "vyr-log");
+        run(readFd);
+    });
 }
 
 LogRelay::~LogRelay() {

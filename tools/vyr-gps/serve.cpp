@@ -3,6 +3,7 @@
 // line supervisor (the library's lifecycle), the library's reader thread
 // (callbacks into the feed) and, with --replay over the serial path, the
 // thread that writes the capture into the pseudo-terminal.
+#include <pthread.h>
 #include <sys/signalfd.h>
 #include <unistd.h>
 
@@ -139,10 +140,15 @@ int serve(const Options& options) {
     });
 
     feed.attach();
-    std::thread supervising([&supervisor] { supervisor.run(); });
+    // Named for top and /proc/<pid>/task (the kernel keeps 15 characters).
+    std::thread supervising([&supervisor] {
+        pthread_setname_np(pthread_self(), "vyr-supervisor");
+        supervisor.run();
+    });
     std::thread playing;
     if (!options.file.empty()) {
         playing = std::thread([&] {
+            pthread_setname_np(pthread_self(), "vyr-replay");
             playCapture(options, data, line.get(), source.get(), server, stopping);
         });
     }

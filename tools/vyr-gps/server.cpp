@@ -41,7 +41,7 @@ asio::ip::tcp::endpoint parseListenAddress(const std::string& text) {
 }
 
 Server::Server(asio::io_context& io, const asio::ip::tcp::endpoint& endpoint, Config config)
-    : io_(io), acceptor_(io), config_(std::move(config)) {
+    : io_(io), acceptor_(io), retryAccept_(io), config_(std::move(config)) {
     asio::error_code error;
     acceptor_.open(endpoint.protocol(), error);
     if (!error) {
@@ -82,10 +82,18 @@ void Server::accept() {
             } else {
                 client->start(version);
             }
-        } else if (error == asio::error::no_descriptors) {
-            notice("cannot accept a client: %s", error.message().c_str());
+            accept();
+            return;
         }
-        accept();
+        // Out of descriptors or another failure that would repeat at once:
+        // try again a little later instead of spinning.
+        notice("cannot accept a client: %s", error.message().c_str());
+        retryAccept_.expires_after(std::chrono::milliseconds(200));
+        retryAccept_.async_wait([this](asio::error_code timerError) {
+            if (!timerError && !stopped_) {
+                accept();
+            }
+        });
     });
 }
 
@@ -174,6 +182,7 @@ void Server::stop() {
     stopped_ = true;
     asio::error_code ignored;
     acceptor_.close(ignored);
+    retryAccept_.cancel();
     const auto clients = clients_;
     for (const auto& client : clients) {
         client->close();

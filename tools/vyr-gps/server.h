@@ -100,6 +100,7 @@ private:
 
     asio::io_context& io_;
     asio::ip::tcp::acceptor acceptor_;
+    asio::steady_timer retryAccept_;
     Config config_;
     std::list<std::shared_ptr<Client>> clients_;
     uint64_t nextId_ = 1;
