@@ -299,8 +299,9 @@ TEST(ServeClients, GpxloggerTrackEqualsTheToolsGpx) {
     std::filesystem::remove(theirs);
 }
 
+// Through the simulated-source hook this time.
 TEST(ServeClients, PythonModuleStreamsFixes) {
-    Serve serve("--replay " + kCapture + " --speed 50 --wait-watchers 1");
+    Serve serve("--replay " + kCapture + " --speed 50 --source simulator --wait-watchers 1");
     const std::string script =
         "import gps, sys\n"
         "s = gps.gps(host='127.0.0.1', port=sys.argv[1], mode=gps.WATCH_ENABLE | gps.WATCH_JSON)\n"
@@ -386,6 +387,9 @@ TEST(ServeClients, BadRequestsGetAnErrorAndTheServerKeepsServing) {
     }
     EXPECT_EQ(tpvs, 5) << serve.log();
     EXPECT_TRUE(polled);
+    // SIGTERM: a clean exit that removes the link.
+    EXPECT_EQ(serve.stop(), 0);
+    EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(VYR_TEST_DEVICE_PATH)));
 }
 
 TEST(ServeClients, AClientPastTheLimitGetsAnErrorAndIsClosed) {

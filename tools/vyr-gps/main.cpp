@@ -100,11 +100,13 @@ CLI::App* addServe(CLI::App& app, Options& options) {
 }
 
 // Standard output for the data; the library's log (which it prints on
-// standard output) through the relay to standard error.
+// standard output) through the relay to standard error. Line-buffered even
+// into a pipe: a reader that went away (replay | head) shows as a failed
+// write at the next fix, not some kilobytes later.
 std::FILE* dataOutput() {
     const int dataFd = dup(STDOUT_FILENO);
     std::FILE* out = dataFd >= 0 ? fdopen(dataFd, "w") : nullptr;
-    if (out != nullptr && isatty(dataFd) == 1) {
+    if (out != nullptr) {
         setvbuf(out, nullptr, _IOLBF, 0);
     }
     return out;
