@@ -80,9 +80,10 @@ INSTANTIATE_TEST_SUITE_P(
                    R"({"class":"TPV","device":"/dev/x","mode":2,"time":"1994-03-23T12:35:20.000Z",)"
                    R"("lat":48.11733,"lon":11.51683,"track":84.4,"speed":11.524})",
                    false},
-        ReportCase{"NoFixAndColdStartDate", "$GPRMC,123519.00,V,,,,,,,050180,,",
-                   R"({"class":"TPV","device":"/dev/x","mode":1,"time":"1980-01-05T12:35:19.000Z"})",
-                   true}),
+        ReportCase{
+            "NoFixAndColdStartDate", "$GPRMC,123519.00,V,,,,,,,050180,,",
+            R"({"class":"TPV","device":"/dev/x","mode":1,"time":"1980-01-05T12:35:19.000Z"})",
+            true}),
     [](const auto& test) { return std::string(test.param.name); });
 
 TEST(Fix, CoordinatesKeepTheSentencesPrecisionWithoutFloatNoise) {
@@ -91,10 +92,8 @@ TEST(Fix, CoordinatesKeepTheSentencesPrecisionWithoutFloatNoise) {
         const char* printed;
     } cases[] = {
         {{554782145, 100000}, "55.7970242"},  // 55 deg 47.82145 min
-        {{-554782145, 100000}, "-55.7970242"},
-        {{4807038, 1000}, "48.1173"},
-        {{1131000, 1000}, "11.51667"},
-        {{9000, 1}, "90.0"},
+        {{-554782145, 100000}, "-55.7970242"}, {{4807038, 1000}, "48.1173"},
+        {{1131000, 1000}, "11.51667"},         {{9000, 1}, "90.0"},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(nlohmann::json(*degreesFromField(c.field)).dump(), c.printed) << c.printed;
@@ -107,11 +106,11 @@ TEST(Fix, SatellitesAreNumberedAsTheClientsDo) {
         Talker talker;
         int nmea, prn, gnssid, svid;  // gnssid -1: none known
     } cases[] = {
-        {Talker::Gps, 1, 1, 0, 1},         {Talker::Gps, 32, 32, 0, 32},
-        {Talker::Gps, 33, 120, 1, 120},    {Talker::Gps, 65, 65, 6, 1},
-        {Talker::Gps, 138, 138, 1, 138},   {Talker::Gps, 193, 193, 5, 1},
-        {Talker::Gps, 250, 250, -1, -1},   {Talker::BeiDou, 1, 401, 3, 1},
-        {Talker::BeiDou, 214, 414, 3, 14}, {Talker::BeiDou, 437, 437, 3, 37},
+        {Talker::Gps, 1, 1, 0, 1},          {Talker::Gps, 32, 32, 0, 32},
+        {Talker::Gps, 33, 120, 1, 120},     {Talker::Gps, 65, 65, 6, 1},
+        {Talker::Gps, 138, 138, 1, 138},    {Talker::Gps, 193, 193, 5, 1},
+        {Talker::Gps, 250, 250, -1, -1},    {Talker::BeiDou, 1, 401, 3, 1},
+        {Talker::BeiDou, 214, 414, 3, 14},  {Talker::BeiDou, 437, 437, 3, 37},
         {Talker::BeiDou, 100, 100, -1, -1},
     };
     for (const auto& c : cases) {
@@ -190,8 +189,8 @@ TEST(Requests, WatchChangesOnlyWhatItNames) {
 
 // A line of the library's log as it prints one.
 std::string logLine(const char* stamp, const char* message) {
-    return std::string("\033[0;32;31m[") + stamp + "][ERR]\033[m MNG_GPS_MsgReadThread 40 :" +
-           message + "\n";
+    return std::string("\033[0;32;31m[") + stamp +
+           "][ERR]\033[m MNG_GPS_MsgReadThread 40 :" + message + "\n";
 }
 
 TEST(LogCollapser, ShowsAPlaceOnceThenCounts) {

@@ -166,8 +166,10 @@ std::string rmcFirstCapture() {
     for (const int second : {0, 1, 2, 3, 4, 50, 51, 52}) {
         char time[16];
         std::snprintf(time, sizeof time, "1000%02d.00", second);
-        capture += "$GPRMC," + std::string(time) + ",A,4807.038,N,01131.000,E,0.5,54.7,050180,,\r\n";
-        capture += "$GPGGA," + std::string(time) + ",4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,\r\n";
+        capture +=
+            "$GPRMC," + std::string(time) + ",A,4807.038,N,01131.000,E,0.5,54.7,050180,,\r\n";
+        capture +=
+            "$GPGGA," + std::string(time) + ",4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,\r\n";
         capture += "$GPGSA,A,3,04,05,,09,12,,,24,,,,,2.5,1.3,2.1\r\n";
         capture += "$GPGSV,1,1,04,04,40,083,46,05,17,308,41,09,07,344,39,12,77,156,45\r\n";
         if (second == 4) {
@@ -179,8 +181,8 @@ std::string rmcFirstCapture() {
 
 TEST(ToolSummary, MixedRecordsUnfinishedEpochsAndTimeGoingBack) {
     const std::string capture = writeTemp("vyr-gps-rmc-first.nmea", rmcFirstCapture());
-    const auto [status, out] = shell(kReplay.substr(0, kReplay.size() - kData.size()) + capture +
-                                     " --fast --json");
+    const auto [status, out] =
+        shell(kReplay.substr(0, kReplay.size() - kData.size()) + capture + " --fast --json");
     ASSERT_EQ(status, 0);
     // 8 GGA epochs: the first 7 completed by the next second's RMC (mixed),
     // the last never completed; the first RMC opened nothing.
@@ -236,7 +238,8 @@ TEST(ToolOutput, BinaryBytesOnTheLineGiveAFewReadableLogLines) {
 }
 
 TEST(ToolMonitor, PrintsNothingWhenTheDeviceCannotBeOpened) {
-    const auto [status, out] = shell("timeout -s KILL 20 " VYR_TEST_TOOL_PATH " monitor 2>/dev/null");
+    const auto [status, out] =
+        shell("timeout -s KILL 20 " VYR_TEST_TOOL_PATH " monitor 2>/dev/null");
     EXPECT_EQ(status, 1);
     EXPECT_EQ(out, "");
 }

@@ -17,7 +17,8 @@ Client::Client(asio::ip::tcp::socket socket, Server& server, uint64_t id)
     : socket_(std::move(socket)), server_(server), id_(id) {
     asio::error_code error;
     const auto remote = socket_.remote_endpoint(error);
-    peer_ = error ? std::string("?") : remote.address().to_string() + ":" + std::to_string(remote.port());
+    peer_ = error ? std::string("?")
+                  : remote.address().to_string() + ":" + std::to_string(remote.port());
     socket_.set_option(asio::ip::tcp::no_delay(true), error);
     socket_.set_option(asio::socket_base::send_buffer_size(kSocketSendBuffer), error);
 }
@@ -92,8 +93,8 @@ void Client::take(const char* data, size_t size) {
             line_ += c;
             if (line_.size() > kMaxRequestLine) {
                 send(std::make_shared<const std::string>(
-                    errorResponse("Request too long: more than " +
-                                  std::to_string(kMaxRequestLine) + " bytes") +
+                    errorResponse("Request too long: more than " + std::to_string(kMaxRequestLine) +
+                                  " bytes") +
                     "\r\n"));
                 line_.clear();
                 skipping_ = true;

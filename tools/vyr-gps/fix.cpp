@@ -40,13 +40,14 @@ double rounded(double value, int decimals) {
 // Sum of two fixed-point fields, exact in the finer scale.
 double sum(const GpsFloat& a, const GpsFloat& b) {
     const int64_t scale = std::max(a.scale, b.scale);
-    const int64_t total = int64_t{a.value} * (scale / a.scale) + int64_t{b.value} * (scale / b.scale);
+    const int64_t total =
+        int64_t{a.value} * (scale / a.scale) + int64_t{b.value} * (scale / b.scale);
     return static_cast<double>(total) / static_cast<double>(scale);
 }
 
 bool sameTime(const GpsTime& a, const GpsTime& b) {
-    return a.hours >= 0 && a.hours == b.hours && a.minutes == b.minutes &&
-           a.seconds == b.seconds && a.microseconds == b.microseconds;
+    return a.hours >= 0 && a.hours == b.hours && a.minutes == b.minutes && a.seconds == b.seconds &&
+           a.microseconds == b.microseconds;
 }
 
 // GPS satellites come from the parsed record, which also carries the
@@ -184,9 +185,8 @@ std::optional<double> degreesFromField(const GpsFloat& field) {
         const int64_t fraction = (2 * numerator + denominator) / (2 * denominator);
         result = static_cast<double>(degrees * places + fraction) / static_cast<double>(places);
     } else {
-        result = rounded(static_cast<double>(degrees) +
-                             static_cast<double>(minutes) / (60.0 * field.scale),
-                         9);
+        result = rounded(
+            static_cast<double>(degrees) + static_cast<double>(minutes) / (60.0 * field.scale), 9);
     }
     return field.value < 0 ? -result : result;
 }

@@ -73,8 +73,8 @@ void GpxWriter::point(const Fix& fix) {
     }
     std::fprintf(file_, "<fix>%s</fix><sat>%d</sat>", fix.mode == 3 ? "3d" : "2d",
                  fix.satellitesMarkedUsed());
-    for (const auto& [name, value] : {std::pair{"hdop", fix.hdop}, std::pair{"vdop", fix.vdop},
-                                      std::pair{"pdop", fix.pdop}}) {
+    for (const auto& [name, value] :
+         {std::pair{"hdop", fix.hdop}, std::pair{"vdop", fix.vdop}, std::pair{"pdop", fix.pdop}}) {
         if (value) {
             std::fprintf(file_, "<%s>%g</%s>", name, *value, name);
         }

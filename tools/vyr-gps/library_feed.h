@@ -26,7 +26,7 @@ public:
     static constexpr size_t kMaxQueued = 1024;
 
     struct Hooks {
-        std::function<void()> wake;              // any thread: schedule drain()
+        std::function<void()> wake;             // any thread: schedule drain()
         std::function<bool()> sentencesWanted;  // reader thread: copy sentences?
     };
 

@@ -142,8 +142,7 @@ bool LineSupervisor::waitForHangUp(std::chrono::milliseconds timeout) {
 // wrong baud rate, cable cut on the data wire only).
 void LineSupervisor::checkSilence() {
     const auto last = hooks_.lastSentence();
-    const Clock::time_point heard =
-        std::max(upSince_, Clock::time_point(last));
+    const Clock::time_point heard = std::max(upSince_, Clock::time_point(last));
     const auto quiet = Clock::now() - heard;
     if (!silent_ && quiet >= config_.silence) {
         silent_ = true;

@@ -169,7 +169,8 @@ void LogRelay::run(int readFd) {
     LogCollapser collapser;
     const auto write = [](const std::string& text) {
         if (!text.empty()) {
-            [[maybe_unused]] const ssize_t ignored = ::write(STDERR_FILENO, text.data(), text.size());
+            [[maybe_unused]] const ssize_t ignored =
+                ::write(STDERR_FILENO, text.data(), text.size());
         }
     };
     char buffer[4096];

@@ -55,11 +55,10 @@ std::string checkSpeed(const std::string& text) {
 }
 
 void addPaceOptions(CLI::App* command, Options& options, bool loop) {
-    CLI::Option* speed =
-        command
-            ->add_option("--speed", options.pace.speed,
-                         "pace as N times a 9600-baud line (default 1)")
-            ->check(CLI::Validator(checkSpeed, "N>0", "positive"));
+    CLI::Option* speed = command
+                             ->add_option("--speed", options.pace.speed,
+                                          "pace as N times a 9600-baud line (default 1)")
+                             ->check(CLI::Validator(checkSpeed, "N>0", "positive"));
     command->add_flag("--fast", options.pace.fast, "no pacing: as fast as the library reads")
         ->excludes(speed);
     if (loop) {
@@ -73,9 +72,9 @@ void addPaceOptions(CLI::App* command, Options& options, bool loop) {
 }
 
 CLI::App* addServe(CLI::App& app, Options& options) {
-    CLI::App* serve = app.add_subcommand(
-        "serve", "share the receiver at " VYR_GPS_DEVICE_PATH
-                 " with GPS clients over TCP (the clients' JSON protocol)");
+    CLI::App* serve =
+        app.add_subcommand("serve", "share the receiver at " VYR_GPS_DEVICE_PATH
+                                    " with GPS clients over TCP (the clients' JSON protocol)");
     serve->add_option("--listen", options.listen, "address to listen on (default 127.0.0.1:2947)")
         ->type_name("HOST:PORT");
     CLI::Option* replayFile = serve->add_option(
@@ -138,8 +137,8 @@ int main(int argc, char** argv) {
     replayCommand->add_option("FILE", options.file, "NMEA capture (raw receiver bytes)")
         ->required();
     addPaceOptions(replayCommand, options, false);
-    app.add_subcommand(
-        "monitor", "read the receiver at " VYR_GPS_DEVICE_PATH " until SIGINT or SIGTERM");
+    app.add_subcommand("monitor",
+                       "read the receiver at " VYR_GPS_DEVICE_PATH " until SIGINT or SIGTERM");
     CLI::App* serveCommand = addServe(app, options);
 
     try {

@@ -6,8 +6,8 @@
 namespace vyr::tool {
 
 int monitor(std::FILE* out, const Options& options) {
-    Session session(out, {options.json, options.echoNmea, options.gpxPath, kDevicePath,
-                          kDevicePath});
+    Session session(out,
+                    {options.json, options.echoNmea, options.gpxPath, kDevicePath, kDevicePath});
     session.attach();
     // Nothing reaches standard output unless the device opens.
     startLibrary(kDevicePath);

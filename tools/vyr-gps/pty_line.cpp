@@ -27,7 +27,8 @@ std::string errorText(const std::string& what) {
 bool isStaleLink(const std::string& path) {
     char target[256] = {};
     const ssize_t length = readlink(path.c_str(), target, sizeof target - 1);
-    if (length <= 0 || std::string(target, static_cast<size_t>(length)).rfind("/dev/pts/", 0) != 0) {
+    if (length <= 0 ||
+        std::string(target, static_cast<size_t>(length)).rfind("/dev/pts/", 0) != 0) {
         return false;
     }
     struct stat info {};
@@ -41,7 +42,8 @@ PtyLine::PtyLine(const std::string& devicePath) : devicePath_(devicePath) {
                         "outside /dev (host presets use build/<preset>/ttyS1)");
     }
     if (isStaleLink(devicePath_)) {
-        std::fprintf(stderr, "vyr-gps: replacing %s, a link left by a run that ended without removing it\n",
+        std::fprintf(stderr,
+                     "vyr-gps: replacing %s, a link left by a run that ended without removing it\n",
                      devicePath_.c_str());
         unlink(devicePath_.c_str());
     }

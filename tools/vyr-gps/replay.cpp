@@ -50,8 +50,8 @@ double expectedSeconds(size_t bytes, const Pace& pace) {
 int replay(std::FILE* out, const Options& options) {
     const std::vector<char> data = readCapture(options.file);
     PtyLine line(kDevicePath);
-    Session session(out, {options.json, options.echoNmea, options.gpxPath, kDevicePath,
-                          options.file});
+    Session session(out,
+                    {options.json, options.echoNmea, options.gpxPath, kDevicePath, options.file});
     std::unique_ptr<SimulatedSource> source;
     if (options.source == "simulator") {
         source = std::make_unique<SimulatedSource>(data, options.pace);

@@ -102,11 +102,10 @@ std::string devicesResponse(const DeviceInfo& device) {
 }
 
 std::string watchResponse(const WatchPolicy& policy) {
-    Json response = {{"class", "WATCH"},  {"enable", policy.enable},
-                     {"json", policy.json},   {"nmea", policy.nmea},
-                     {"raw", policy.raw},     {"scaled", policy.scaled},
-                     {"timing", policy.timing}, {"split24", policy.split24},
-                     {"pps", policy.pps}};
+    Json response = {
+        {"class", "WATCH"},        {"enable", policy.enable},   {"json", policy.json},
+        {"nmea", policy.nmea},     {"raw", policy.raw},         {"scaled", policy.scaled},
+        {"timing", policy.timing}, {"split24", policy.split24}, {"pps", policy.pps}};
     if (!policy.device.empty()) {
         response["device"] = policy.device;
     }

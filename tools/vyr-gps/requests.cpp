@@ -117,9 +117,8 @@ std::vector<Request> parseRequestLine(std::string_view line) {
             return requests;
         }
         if (line[i] != '?') {
-            requests.push_back(
-                {Request::Kind::Error, std::nullopt,
-                 "Unrecognized request '" + printableStart(line.substr(i)) + "'"});
+            requests.push_back({Request::Kind::Error, std::nullopt,
+                                "Unrecognized request '" + printableStart(line.substr(i)) + "'"});
             return requests;
         }
         const size_t nameStart = ++i;
@@ -136,16 +135,18 @@ std::vector<Request> parseRequestLine(std::string_view line) {
             const size_t length =
                 i < line.size() && line[i] == '{' ? objectLength(line.substr(i)) : 0;
             if (length == 0) {
-                requests.push_back({Request::Kind::Error, std::nullopt,
-                                    "Invalid " + printableStart(name) + ": argument is not a JSON object"});
+                requests.push_back(
+                    {Request::Kind::Error, std::nullopt,
+                     "Invalid " + printableStart(name) + ": argument is not a JSON object"});
                 return requests;
             }
             argument = line.substr(i, length);
             i += length;
         }
         if (i < line.size() && !isSeparator(line[i]) && line[i] != '?') {
-            requests.push_back({Request::Kind::Error, std::nullopt,
-                                "Unrecognized request '?" + printableStart(line.substr(nameStart)) + "'"});
+            requests.push_back(
+                {Request::Kind::Error, std::nullopt,
+                 "Unrecognized request '?" + printableStart(line.substr(nameStart)) + "'"});
             return requests;
         }
         if (name == "WATCH") {

@@ -28,8 +28,7 @@ namespace {
 // written into the pseudo-terminal at its pace, or through the simulated
 // source. Returns when the capture has ended (never with --loop) or on stop.
 void playCapture(const Options& options, const std::vector<char>& data, PtyLine* line,
-                 SimulatedSource* source, const Server& server,
-                 const std::atomic<bool>& stopping) {
+                 SimulatedSource* source, const Server& server, const std::atomic<bool>& stopping) {
     const auto keepGoing = [&stopping] { return !stopping.load(); };
     while (keepGoing() && server.watchers() < options.waitWatchers) {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -87,9 +86,9 @@ private:
 
 int serve(const Options& options) {
     asio::io_context io;
-    Server server(io, parseListenAddress(options.listen),
-                  {kDevicePath, "vyr-gps " VYR_TOOL_VERSION, options.maxClients,
-                   options.clientBufferBytes});
+    Server server(
+        io, parseListenAddress(options.listen),
+        {kDevicePath, "vyr-gps " VYR_TOOL_VERSION, options.maxClients, options.clientBufferBytes});
     const auto endpoint = server.endpoint();
     notice("listening on %s:%u for clients of %s", endpoint.address().to_string().c_str(),
            endpoint.port(), kDevicePath);

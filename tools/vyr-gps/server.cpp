@@ -77,8 +77,8 @@ void Server::accept() {
                        static_cast<unsigned long long>(client->id()), client->peer().c_str(),
                        config_.maxClients);
                 client->start(version);
-                client->sendAndClose(shared(errorResponse(
-                    "Too many clients: at most " + std::to_string(config_.maxClients))));
+                client->sendAndClose(shared(errorResponse("Too many clients: at most " +
+                                                          std::to_string(config_.maxClients))));
             } else {
                 client->start(version);
             }
