@@ -6,7 +6,8 @@ usage: fuzz-seeds.py OUT_DIR CAPTURE...
 OUT_DIR/<target>/ receives small files shaped as each target reads its input:
 raw byte chunks (fuzz_stream), single sentences (fuzz_parsers), a format
 choice byte plus a sentence (fuzz_scanner), the twelve raw-set slots of an epoch
-as lines (fuzz_raw_data), and coordinates with RMC records (fuzz_location).
+as lines (fuzz_raw_data), coordinates with RMC records (fuzz_location), and
+request lines of the tool's server (fuzz_requests).
 """
 import hashlib
 import os
@@ -80,7 +81,7 @@ def epochs(lines):
 def main():
     out = sys.argv[1]
     for target in ("fuzz_stream", "fuzz_parsers", "fuzz_scanner", "fuzz_raw_data",
-                   "fuzz_location"):
+                   "fuzz_location", "fuzz_requests"):
         os.makedirs(os.path.join(out, target), exist_ok=True)
     written = {}
     for path in sys.argv[2:]:
@@ -109,6 +110,13 @@ def main():
     for coordinate in (12.5, 45.7625, 180.0, -180.0, -0.5, 10.1, 23.45, 180.0000001,
                        float("nan"), float("inf"), 0.0):
         write(out, "fuzz_location", struct.pack("<d", coordinate) + rmc + bytes(40), written)
+    # What the GPS clients send the server, and some it must refuse.
+    for request in (b'?WATCH={"enable":true,"json":true};', b'?WATCH={"enable":true,"json":true}',
+                    b'?WATCH={"enable":true,"nmea":true,"raw":1,"device":"/dev/ttyS1"};',
+                    b'?WATCH;?POLL;?DEVICES;?VERSION;', b'?WATCH={"enable":false};',
+                    b'?WATCH={"enable":"yes","scaled":true,"timing":false,"split24":true};',
+                    b'?POLL;garbage', b'?FOO;', b'?WATCH={"device":"a\\"}"};'):
+        write(out, "fuzz_requests", request, written)
     for target, count in sorted(written.items()):
         print(f"  {target}: {count} seeds")
 

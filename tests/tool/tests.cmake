@@ -1,11 +1,24 @@
-# The vyr-gps tool on the bundled captures, and the installed package.
+# The vyr-gps tool: its own logic, replays of the bundled captures, the server
+# with the GPS clients' programs and libraries, and the installed package.
 if(TARGET vyr-gps)
   find_package(nlohmann_json 3 CONFIG REQUIRED)
+  vyr_add_gtest(tool_core_test SOURCES tool/tool_core_test.cpp LIBS vyr_gps_core)
+
   vyr_add_gtest(tool_replay_test SOURCES tool/tool_replay_test.cpp
     LIBS nlohmann_json::nlohmann_json DEVICE)
   target_compile_definitions(tool_replay_test PRIVATE
     VYR_TEST_TOOL_PATH="$<TARGET_FILE:vyr-gps>")
   add_dependencies(tool_replay_test vyr-gps)
+
+  # The clients come from Debian's gpsd-clients, libgps-dev and python3-gps
+  # (scripts/install-deps); only their client side ever runs.
+  find_package(PkgConfig REQUIRED)
+  pkg_check_modules(LIBGPS REQUIRED IMPORTED_TARGET libgps)
+  vyr_add_gtest(tool_serve_test SOURCES tool/tool_serve_test.cpp
+    LIBS vyr_gps_core PkgConfig::LIBGPS DEVICE)
+  target_compile_definitions(tool_serve_test PRIVATE
+    VYR_TEST_TOOL_PATH="$<TARGET_FILE:vyr-gps>")
+  add_dependencies(tool_serve_test vyr-gps)
 endif()
 
 # Install into a scratch prefix and build a consumer against it with

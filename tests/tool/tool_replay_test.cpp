@@ -150,6 +150,98 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(
         ErrorCase{"missing.nmea", 1, "cannot open capture .*/missing.nmea: No such file"},
         ErrorCase{"drive-gps-only.nmea --bogus", 2, "--bogus"},
-        ErrorCase{"drive-gps-only.nmea --fast", 1, "device path " + kDevice + " already exists"}));
+        ErrorCase{"drive-gps-only.nmea --fast", 1, "device path " + kDevice + " already exists"},
+        ErrorCase{"drive-gps-only.nmea --speed 0", 2, "--speed: must be a number greater than 0"}));
+
+std::string writeTemp(const std::string& name, const std::string& bytes) {
+    const std::string path = testing::TempDir() + name;
+    std::ofstream(path, std::ios::binary) << bytes;
+    return path;
+}
+
+// A receiver that sends RMC before GGA, whose clock jumps back once, with
+// the date a receiver reports before it knows it.
+std::string rmcFirstCapture() {
+    std::string capture;
+    for (const int second : {0, 1, 2, 3, 4, 50, 51, 52}) {
+        char time[16];
+        std::snprintf(time, sizeof time, "1000%02d.00", second);
+        capture +=
+            "$GPRMC," + std::string(time) + ",A,4807.038,N,01131.000,E,0.5,54.7,050180,,\r\n";
+        capture +=
+            "$GPGGA," + std::string(time) + ",4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,\r\n";
+        capture += "$GPGSA,A,3,04,05,,09,12,,,24,,,,,2.5,1.3,2.1\r\n";
+        capture += "$GPGSV,1,1,04,04,40,083,46,05,17,308,41,09,07,344,39,12,77,156,45\r\n";
+        if (second == 4) {
+            capture += "$GPRMC,095900.00,A,4807.038,N,01131.000,E,0.5,54.7,050180,,\r\n";
+        }
+    }
+    return capture;
+}
+
+TEST(ToolSummary, MixedRecordsUnfinishedEpochsAndTimeGoingBack) {
+    const std::string capture = writeTemp("vyr-gps-rmc-first.nmea", rmcFirstCapture());
+    const auto [status, out] =
+        shell(kReplay.substr(0, kReplay.size() - kData.size()) + capture + " --fast --json");
+    ASSERT_EQ(status, 0);
+    // 8 GGA epochs: the first 7 completed by the next second's RMC (mixed),
+    // the last never completed; the first RMC opened nothing.
+    const auto summary = nlohmann::json::parse(out.substr(out.rfind("{\"class\":\"SUMMARY\"")));
+    EXPECT_EQ(summary["fixes"], 7);
+    EXPECT_EQ(summary["mixed"], 7);
+    EXPECT_EQ(summary["epochs_incomplete"], 1);
+    EXPECT_EQ(summary["not_in_fix"], 2 + 3)
+        << "the first RMC and the one after the jump (no GGA before them), the last GGA, GSA, GSV";
+    EXPECT_EQ(summary["backwards"], 1);
+    EXPECT_EQ(summary["first"], "1980-01-05T10:00:01.000Z");
+    EXPECT_EQ(summary["span_s"], 3.0 + 111.0 + 1.0) << "01..04, back to 09:59:00, on to 51..52";
+    EXPECT_EQ(out.find("altMSL"), std::string::npos) << "no altitude from another second";
+    std::filesystem::remove(capture);
+}
+
+TEST(ToolOutput, AReaderThatStopsReadingEndsTheRunAndTheLinkGoes) {
+    const auto [status, out] = shell(kReplay + "drive-gps-beidou.nmea --speed 20 | head -n 3");
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 3);
+    EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(kDevice)));
+    EXPECT_EQ(shell(kReplay + "drive-gps-only.nmea --fast >/dev/null").first, 0);
+}
+
+TEST(ToolOutput, ALinkLeftByARunThatDiedIsReplaced) {
+    std::filesystem::create_symlink("/dev/pts/987654", kDevice);
+    const auto [status, err] = shell(kReplay + "drive-gps-only.nmea --fast 2>&1 >/dev/null");
+    EXPECT_EQ(status, 0);
+    EXPECT_NE(err.find("replacing " + kDevice), std::string::npos) << err;
+    EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(kDevice)));
+}
+
+TEST(ToolOutput, BinaryBytesOnTheLineGiveAFewReadableLogLines) {
+    const std::string sentences = readFile(kData + "drive-gps-only.nmea");
+    // A "$" and then binary protocol bytes: every byte past the sentence
+    // length is discarded with a log line of its own.
+    std::string binary = "$";
+    for (int i = 0; i < 6000; ++i) {
+        const char byte = static_cast<char>((i * 7) % 256);
+        binary += byte == '$' || byte == '\r' || byte == '\n' ? '#' : byte;
+    }
+    const std::string capture = writeTemp(
+        "vyr-gps-binary.nmea", sentences.substr(0, 4000) + binary + sentences.substr(4000, 4000));
+    const auto [status, err] = shell(kReplay.substr(0, kReplay.size() - kData.size()) + capture +
+                                     " --fast 2>&1 >/dev/null");
+    EXPECT_EQ(status, 0);
+    EXPECT_LT(std::count(err.begin(), err.end(), '\n'), 20) << err;
+    EXPECT_NE(err.find("last line repeated"), std::string::npos) << err;
+    for (const char c : err) {
+        EXPECT_TRUE(c == '\n' || c == '\033' || (c >= 0x20 && c < 0x7F)) << int(c);
+    }
+    std::filesystem::remove(capture);
+}
+
+TEST(ToolMonitor, PrintsNothingWhenTheDeviceCannotBeOpened) {
+    const auto [status, out] =
+        shell("timeout -s KILL 20 " VYR_TEST_TOOL_PATH " monitor 2>/dev/null");
+    EXPECT_EQ(status, 1);
+    EXPECT_EQ(out, "");
+}
 
 }  // namespace

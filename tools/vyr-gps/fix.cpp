@@ -2,15 +2,14 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdarg>
 #include <cstdio>
-#include <nlohmann/json.hpp>
 
 namespace vyr::tool {
 
 namespace {
 
 constexpr double kEarthRadiusMetres = 6371008.8;
+constexpr double kMetresPerSecondPerKnot = 1852.0 / 3600.0;
 
 std::optional<double> number(const GpsFloat& value) {
     if (value.scale == 0) {
@@ -21,6 +20,34 @@ std::optional<double> number(const GpsFloat& value) {
 
 bool hasText(const char (&slot)[VYR_GPS_SENTENCE_SIZE]) {
     return slot[0] != '\0';
+}
+
+int decimalsOf(int32_t scale) {
+    int decimals = 0;
+    for (int32_t s = scale; s >= 10; s /= 10) {
+        ++decimals;
+    }
+    return decimals;
+}
+
+// value rounded to a number of decimals, as the double nearest to that
+// decimal (so that it prints without float noise).
+double rounded(double value, int decimals) {
+    const double factor = std::pow(10.0, decimals);
+    return std::round(value * factor) / factor;
+}
+
+// Sum of two fixed-point fields, exact in the finer scale.
+double sum(const GpsFloat& a, const GpsFloat& b) {
+    const int64_t scale = std::max(a.scale, b.scale);
+    const int64_t total =
+        int64_t{a.value} * (scale / a.scale) + int64_t{b.value} * (scale / b.scale);
+    return static_cast<double>(total) / static_cast<double>(scale);
+}
+
+bool sameTime(const GpsTime& a, const GpsTime& b) {
+    return a.hours >= 0 && a.hours == b.hours && a.minutes == b.minutes && a.seconds == b.seconds &&
+           a.microseconds == b.microseconds;
 }
 
 // GPS satellites come from the parsed record, which also carries the
@@ -36,18 +63,19 @@ void addGpsSatellites(const EpochCopy& epoch, Fix& fix) {
         inView = std::max(inView, static_cast<int>(gsv.satellitesInView));
         for (const GpsSatInfo& sat : gsv.satellites) {
             if (sat.prn != 0) {
-                fix.satellites.push_back({Constellation::Gps, sat.prn, sat.elevation, sat.azimuth,
-                                          sat.snr, sat.usedInFix != 0});
+                fix.satellites.push_back({identifySatellite(Talker::Gps, sat.prn), sat.elevation,
+                                          sat.azimuth, sat.snr, sat.usedInFix != 0});
             }
         }
     }
     fix.satellitesInView += inView;
 }
 
-// The record has no BeiDou members; they are parsed here from the epoch's
-// BDGSV sentences, with the second GSA of the epoch as the BeiDou fix list
-// (a GPS+BeiDou receiver sends the GPS GSA first). Used means listed in that
-// GSA and tracked (non-zero SNR), the rule the library applies to GPS.
+// The record has no BeiDou members: they are parsed here from the epoch's
+// BDGSV sentences with the library's GSV parser, with the second GSA of the
+// epoch as the BeiDou fix list (a GPS+BeiDou receiver sends the GPS GSA
+// first). Used means listed in that GSA and tracked (non-zero SNR), the rule
+// the library applies to GPS.
 void addBeiDouSatellites(const EpochCopy& epoch, Fix& fix) {
     GpsGsa gsa{};
     const bool haveGsa =
@@ -66,48 +94,102 @@ void addBeiDouSatellites(const EpochCopy& epoch, Fix& fix) {
             const bool listed =
                 haveGsa && std::find(std::begin(gsa.satelliteIds), std::end(gsa.satelliteIds),
                                      sat.prn) != std::end(gsa.satelliteIds);
-            fix.satellites.push_back({Constellation::BeiDou, sat.prn, sat.elevation, sat.azimuth,
-                                      sat.snr, listed && sat.snr != 0});
+            fix.satellites.push_back({identifySatellite(Talker::BeiDou, sat.prn), sat.elevation,
+                                      sat.azimuth, sat.snr, listed && sat.snr != 0});
         }
     }
     fix.satellitesInView += inView;
 }
 
-[[gnu::format(printf, 1, 2)]] std::string printf_string(const char* format, ...) {
-    char buffer[256];
-    va_list args;
-    va_start(args, format);
-    std::vsnprintf(buffer, sizeof buffer, format, args);
-    va_end(args);
-    return buffer;
-}
-
-// Rounds away the float noise of the library's single-precision members.
-double rounded(double value, int decimals) {
-    const double factor = std::pow(10.0, decimals);
-    return std::round(value * factor) / factor;
-}
-
 }  // namespace
 
-std::string UtcTime::iso8601(int fractionDigits) const {
-    std::string text = year == 0 ? printf_string("%02d:%02d:%02d", hour, minute, second)
-                                 : printf_string("%04d-%02d-%02dT%02d:%02d:%02d", year, month, day,
-                                                 hour, minute, second);
-    if (fractionDigits > 0) {
-        const std::string micro = printf_string("%06d", microsecond);
-        text += '.';
-        text.append(micro, 0, static_cast<size_t>(fractionDigits));
+SatelliteId identifySatellite(Talker talker, int n) {
+    if (talker == Talker::BeiDou) {
+        // Receivers number BeiDou 1-63, 201-263 or 401-463.
+        for (const int base : {0, 200, 400}) {
+            if (n > base && n <= base + 63) {
+                return {400 + n - base, 3, n - base};
+            }
+        }
+        return {n, std::nullopt, std::nullopt};
     }
-    return year == 0 ? text : text + "Z";
+    if (n >= 1 && n <= 32) {
+        return {n, 0, n};
+    }
+    if (n >= 33 && n <= 64) {  // SBAS in NMEA numbering: PRN 120-151
+        return {n + 87, 1, n + 87};
+    }
+    if (n >= 65 && n <= 96) {
+        return {n, 6, n - 64};
+    }
+    if (n >= 120 && n <= 158) {
+        return {n, 1, n};
+    }
+    if (n >= 193 && n <= 202) {
+        return {n, 5, n - 192};
+    }
+    return {n, std::nullopt, std::nullopt};
 }
 
-double degreesFromDegreeMinutes(double degreeMinutes) {
-    const double magnitude = std::fabs(degreeMinutes);
-    const double degrees = std::floor(magnitude / 100.0);
-    const double minutes = magnitude - degrees * 100.0;
-    const double decimal = degrees + minutes / 60.0;
-    return degreeMinutes < 0 ? -decimal : decimal;
+int fullYear(int twoDigitYear) {
+    return twoDigitYear >= 80 ? 1900 + twoDigitYear : 2000 + twoDigitYear;
+}
+
+std::string UtcTime::iso8601(int fractionDigits) const {
+    char text[48];
+    if (year == 0) {
+        std::snprintf(text, sizeof text, "%02d:%02d:%02d", hour, minute, second);
+    } else {
+        std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d", year, month, day, hour,
+                      minute, second);
+    }
+    std::string result = text;
+    if (fractionDigits > 0) {
+        std::snprintf(text, sizeof text, "%06d", microsecond);
+        result += '.';  // appends: GCC 12 -O3 warns (-Wrestrict) on a + chain
+        result.append(text, static_cast<size_t>(std::min(fractionDigits, 6)));
+    }
+    return year == 0 ? result : result + "Z";
+}
+
+double UtcTime::epochSeconds() const {
+    // Days since 1970-01-01 in the civil calendar.
+    const int y = year - (month <= 2 ? 1 : 0);
+    const int era = (y >= 0 ? y : y - 399) / 400;
+    const int yoe = y - era * 400;
+    const int doy = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
+    const int doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    const double days = era * 146097.0 + doe - 719468.0;
+    return days * 86400.0 + hour * 3600.0 + minute * 60.0 + second + microsecond / 1e6;
+}
+
+int Fix::satellitesMarkedUsed() const {
+    return static_cast<int>(std::count_if(satellites.begin(), satellites.end(),
+                                          [](const Satellite& s) { return s.used; }));
+}
+
+std::optional<double> degreesFromField(const GpsFloat& field) {
+    if (field.scale <= 0) {
+        return std::nullopt;
+    }
+    const int decimals = decimalsOf(field.scale);
+    const int64_t magnitude = std::abs(int64_t{field.value});
+    const int64_t perDegree = 100 * int64_t{field.scale};
+    const int64_t degrees = magnitude / perDegree;
+    const int64_t minutes = magnitude % perDegree;  // minutes times scale
+    double result = 0.0;
+    if (decimals <= 7) {
+        // Exact: minutes / 60 rounded to decimals + 2 places in integers.
+        const int64_t places = perDegree;  // 10^(decimals + 2)
+        const int64_t numerator = minutes * places;
+        const int64_t denominator = 60 * int64_t{field.scale};
+        const int64_t fraction = (2 * numerator + denominator) / (2 * denominator);
+        result = static_cast<double>(degrees * places + fraction) / static_cast<double>(places);
+    } else {
+        result = rounded(
+            static_cast<double>(degrees) + static_cast<double>(minutes) / (60.0 * field.scale), 9);
+    }
+    return field.value < 0 ? -result : result;
 }
 
 Fix makeFix(const EpochCopy& epoch) {
@@ -116,10 +198,12 @@ Fix makeFix(const EpochCopy& epoch) {
     const GpsGsa& gsa = epoch.packet.gsa[0];
     Fix fix;
     fix.valid = rmc.valid != 0;
-    fix.mode = !fix.valid ? 1 : (gsa.fixMode == 3 ? 3 : 2);
+    fix.mixed = rmc.time.hours >= 0 && gga.time.hours >= 0 && !sameTime(rmc.time, gga.time);
+    const bool ggaMatches = sameTime(rmc.time, gga.time);
+    fix.mode = !fix.valid ? 1 : (ggaMatches && gsa.fixMode == 3 ? 3 : 2);
     if (rmc.time.hours >= 0) {
         const bool dated = rmc.date.day >= 0;
-        fix.time = UtcTime{dated ? 2000 + rmc.date.year : 0,
+        fix.time = UtcTime{dated ? fullYear(rmc.date.year) : 0,
                            dated ? rmc.date.month : 0,
                            dated ? rmc.date.day : 0,
                            rmc.time.hours,
@@ -127,36 +211,32 @@ Fix makeFix(const EpochCopy& epoch) {
                            rmc.time.seconds,
                            rmc.time.microseconds};
     }
-    // Position, speed and course come from the library's location output;
-    // an empty field leaves the preset NaN there.
     if (rmc.latitude.scale != 0 && rmc.longitude.scale != 0) {
-        fix.latitude = degreesFromDegreeMinutes(epoch.location.latitude);
-        fix.longitude = degreesFromDegreeMinutes(epoch.location.longitude);
+        fix.latitude = degreesFromField(rmc.latitude);
+        fix.longitude = degreesFromField(rmc.longitude);
     }
-    if (!std::isnan(epoch.location.speed)) {
-        fix.speedKmh = epoch.location.speed;
+    if (const auto knots = number(rmc.speed)) {
+        fix.speed = rounded(*knots * kMetresPerSecondPerKnot, 3);
     }
-    if (!std::isnan(epoch.location.course)) {
-        fix.course = epoch.location.course;
+    fix.track = number(rmc.course);
+    if (ggaMatches) {
+        fix.altitude = number(gga.altitude);
+        fix.geoidSeparation = number(gga.geoidSeparation);
+        if (fix.altitude && fix.geoidSeparation) {
+            fix.altitudeHae = sum(gga.altitude, gga.geoidSeparation);
+        }
+        fix.quality = gga.quality;
+        fix.satellitesUsed = gga.satellitesInUse;
+        fix.hdop = number(gsa.hdop);
+        if (!fix.hdop) {
+            fix.hdop = number(gga.hdop);
+        }
+        fix.pdop = number(gsa.pdop);
+        fix.vdop = number(gsa.vdop);
     }
-    fix.altitude = number(gga.altitude);
-    fix.quality = gga.quality;
-    fix.satellitesUsed = gga.satellitesInUse;
-    fix.hdop = number(gga.hdop);
-    fix.pdop = number(gsa.pdop);
-    fix.vdop = number(gsa.vdop);
     addGpsSatellites(epoch, fix);
     addBeiDouSatellites(epoch, fix);
     return fix;
-}
-
-std::string formatDms(double decimalDegrees, char positive, char negative) {
-    uint8_t degrees = 0;
-    uint8_t minutes = 0;
-    uint8_t seconds = 0;
-    convert_ddd_dms(std::fabs(decimalDegrees), &degrees, &minutes, &seconds);
-    return printf_string("%u°%02u'%02u\"%c", degrees, minutes, seconds,
-                         decimalDegrees < 0 ? negative : positive);
 }
 
 double haversineMetres(double lat1, double lon1, double lat2, double lon2) {
@@ -167,83 +247,6 @@ double haversineMetres(double lat1, double lon1, double lat2, double lon2) {
         std::sin(dLat / 2) * std::sin(dLat / 2) +
         std::cos(radians(lat1)) * std::cos(radians(lat2)) * std::sin(dLon / 2) * std::sin(dLon / 2);
     return 2.0 * kEarthRadiusMetres * std::atan2(std::sqrt(a), std::sqrt(1.0 - a));
-}
-
-std::string textHeader() {
-    // Same widths as textLine; the position texts there are one byte wider
-    // than they show (the degree sign).
-    return printf_string("%-23s %-3s%10s %11s  %-11s %-12s%6s  %6s  %s  %-5s  %5s\n", "time (UTC)",
-                         "ok", "latitude", "longitude", "position", "", "km/h", "course", "q",
-                         "sats", "hdop");
-}
-
-std::string textLine(const Fix& fix) {
-    std::string line = fix.time ? fix.time->iso8601(2) : std::string("--:--:--");
-    line.resize(std::max<size_t>(line.size(), 23), ' ');
-    line += fix.valid ? "  A " : "  V ";
-    if (fix.latitude && fix.longitude) {
-        // Widths count bytes; each text has one two-byte degree sign.
-        line += printf_string("%10.6f %11.6f  %-12s %-13s", *fix.latitude, *fix.longitude,
-                              formatDms(*fix.latitude, 'N', 'S').c_str(),
-                              formatDms(*fix.longitude, 'E', 'W').c_str());
-    } else {
-        line += printf_string("%-51s", "no position");
-    }
-    line += fix.speedKmh ? printf_string("%6.1f", *fix.speedKmh) : std::string("     -");
-    line += fix.course ? printf_string("  %6.1f", *fix.course) : std::string("       -");
-    line += printf_string("  %d  %2d/%-2d", fix.quality, fix.satellitesUsed, fix.satellitesInView);
-    line += fix.hdop ? printf_string("  %5.2f", *fix.hdop) : std::string("      -");
-    return line + "\n";
-}
-
-// Field names follow the JSON reports of common Linux GPS daemons: a "TPV"
-// object with ISO 8601 time, decimal degrees and speed in m/s, plus km/h.
-std::string jsonLine(const Fix& fix, const std::string& device) {
-    nlohmann::ordered_json report;
-    report["class"] = "TPV";
-    report["device"] = device;
-    report["mode"] = fix.mode;
-    report["status"] = fix.valid ? 1 : 0;
-    if (fix.time) {
-        report["time"] = fix.time->iso8601(3);
-    }
-    if (fix.latitude && fix.longitude) {
-        report["lat"] = rounded(*fix.latitude, 9);
-        report["lon"] = rounded(*fix.longitude, 9);
-    }
-    if (fix.altitude && fix.valid) {
-        report["altMSL"] = *fix.altitude;
-    }
-    if (fix.speedKmh) {
-        report["speed"] = rounded(*fix.speedKmh / 3.6, 3);
-        report["speed_kmh"] = rounded(*fix.speedKmh, 3);
-    }
-    if (fix.course) {
-        report["track"] = rounded(*fix.course, 2);
-    }
-    report["quality"] = fix.quality;
-    if (fix.hdop) {
-        report["hdop"] = *fix.hdop;
-    }
-    if (fix.pdop) {
-        report["pdop"] = *fix.pdop;
-    }
-    if (fix.vdop) {
-        report["vdop"] = *fix.vdop;
-    }
-    report["uSat"] = fix.satellitesUsed;
-    report["nSat"] = fix.satellitesInView;
-    nlohmann::ordered_json satellites = nlohmann::ordered_json::array();
-    for (const Satellite& sat : fix.satellites) {
-        satellites.push_back({{"PRN", sat.prn},
-                              {"gnssid", sat.constellation == Constellation::Gps ? 0 : 3},
-                              {"el", sat.elevation},
-                              {"az", sat.azimuth},
-                              {"ss", sat.snr},
-                              {"used", sat.used}});
-    }
-    report["satellites"] = std::move(satellites);
-    return report.dump() + "\n";
 }
 
 }  // namespace vyr::tool

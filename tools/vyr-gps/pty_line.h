@@ -4,32 +4,36 @@
 #pragma once
 
 #include <cstddef>
-#include <stdexcept>
+#include <functional>
 #include <string>
+
+#include "tool_error.h"
 
 namespace vyr::tool {
 
-struct ToolError : std::runtime_error {
-    using std::runtime_error::runtime_error;
-};
+// True when path is a symbolic link to a terminal under /dev/pts that no
+// longer exists: what a run that died leaves behind.
+[[nodiscard]] bool isStaleLink(const std::string& path);
 
 class PtyLine {
 public:
     // Creates the pty and the link at devicePath. Refuses (ToolError) a path
-    // under /dev and any path that already exists: a file or link there is
-    // not this tool's to replace.
+    // under /dev and any path that already exists, except a stale link,
+    // which is replaced: anything else there is not this tool's to replace.
     explicit PtyLine(const std::string& devicePath);
     ~PtyLine();
     PtyLine(const PtyLine&) = delete;
     PtyLine& operator=(const PtyLine&) = delete;
 
-    // Writes all of data, blocking while the line's buffer is full.
-    void write(const char* data, size_t size);
+    // Writes all of data, waiting while the line's buffer is full. Returns
+    // false, with part of data written, once keepGoing() says no (asked at
+    // least every 100 ms while waiting).
+    bool write(const char* data, size_t size, const std::function<bool()>& keepGoing);
     // Bytes written but not yet read by the library.
     [[nodiscard]] int pending() const;
-    // Waits until the library has read everything (or timeoutMs passed);
-    // false on timeout.
-    [[nodiscard]] bool drain(int timeoutMs) const;
+    // Waits until the library has read everything (or timeoutMs passed, or
+    // keepGoing() says no); false when it has not.
+    [[nodiscard]] bool drain(int timeoutMs, const std::function<bool()>& keepGoing) const;
 
 private:
     std::string devicePath_;

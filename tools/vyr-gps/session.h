@@ -1,6 +1,7 @@
-// Connects the tool to the library: the two callbacks (reader thread, manager
-// lock held) only copy and queue; a printing thread of the tool's own turns
-// the queue into text, JSON or GPX and keeps the totals of the summary.
+// Connects replay and monitor to the library: the two callbacks (reader
+// thread, manager lock held) only count, copy and queue; a printing thread of
+// the tool's own turns the queue into text or report lines and GPX, and keeps
+// the totals of the summary.
 #pragma once
 
 #include <atomic>
@@ -9,32 +10,23 @@
 #include <deque>
 #include <memory>
 #include <mutex>
-#include <optional>
 #include <string>
 #include <thread>
 #include <variant>
 
 #include "fix.h"
+#include "gpx.h"
+#include "summary.h"
 
 namespace vyr::tool {
 
 struct OutputOptions {
-    bool json = false;
-    bool echoNmea = false;
-    std::string gpxPath;  // empty: no GPX
-    std::string device;   // "device" member of JSON reports
+    bool json = false;      // TPV and SKY report lines instead of text
+    bool echoNmea = false;  // every framed sentence too
+    std::string gpxPath;    // empty: no GPX
+    std::string device;     // "device" of the reports
+    std::string trackName;  // name of the GPX track
 };
-
-struct Summary {
-    uint64_t bytes = 0;
-    uint64_t sentences = 0;
-    uint64_t fixes = 0;
-    uint64_t validFixes = 0;
-    std::optional<UtcTime> first, last;
-    double distanceMetres = 0.0;
-};
-
-class GpxWriter;
 
 class Session {
 public:
@@ -45,14 +37,19 @@ public:
     Session(const Session&) = delete;
     Session& operator=(const Session&) = delete;
 
-    // Registers both callbacks with the library and starts the printing thread.
+    // Registers both callbacks with the library; what they deliver is queued.
     void attach();
+    // Starts the printing thread, which prints the text header first. Called
+    // once the library runs, so that nothing is printed when it cannot.
+    void startPrinting();
     // Unregisters (after Stop: no callback runs any more), then lets the
     // printing thread finish the queue and write the GPX footer.
     void detach();
 
-    [[nodiscard]] uint64_t sentences() const { return sentences_.load(); }
     [[nodiscard]] uint64_t fixes() const { return fixes_.load(); }
+    // True once a write to the output failed (a closed pipe): the run should
+    // end, nothing more will be printed.
+    [[nodiscard]] bool outputClosed() const { return outputClosed_.load(); }
 
     // Prints the summary (after detach).
     void printSummary(uint64_t bytes);
@@ -64,7 +61,8 @@ private:
     static void onFix(const GpsMsgPacket* packet, void* self);
     void push(Event event);
     void printLoop();
-    void print(const Fix& fix);
+    void print(const EpochCopy& epoch);
+    void write(const std::string& text);
 
     std::FILE* out_;
     OutputOptions options_;
@@ -73,16 +71,18 @@ private:
     GpsCallbackReg nmeaReg_{};
 
     std::atomic<uint64_t> sentences_{0};
+    std::atomic<uint64_t> epochsOpened_{0};
     std::atomic<uint64_t> fixes_{0};
+    std::atomic<bool> outputClosed_{false};
 
     std::mutex queueLock_;
     std::condition_variable queueReady_;
     std::deque<Event> queue_;
     bool closed_ = false;
     std::thread printer_;
+    bool attached_ = false;
 
     Summary summary_;  // printing thread only, read after join
-    std::optional<Fix> lastValid_;
 };
 
 }  // namespace vyr::tool

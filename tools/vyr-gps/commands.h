@@ -1,0 +1,56 @@
+// The commands of vyr-gps and the options they share. main parses the
+// command line into Options and runs one command; each returns the exit
+// status or throws ToolError.
+#pragma once
+
+#include <signal.h>
+
+#include <cstdio>
+#include <string>
+
+#include "capture.h"
+#include "vyr_platform.h"
+
+#ifndef VYR_GPS_DEVICE_PATH
+#error "VYR_GPS_DEVICE_PATH must name the library's build-time serial device path"
+#endif
+#ifndef VYR_TOOL_VERSION
+#define VYR_TOOL_VERSION "0"
+#endif
+
+namespace vyr::tool {
+
+inline constexpr const char* kDevicePath = VYR_GPS_DEVICE_PATH;
+inline constexpr int kExitFailure = 1;
+inline constexpr int kExitUsage = 2;
+inline constexpr int kExitInterrupted = 130;
+
+struct Options {
+    // Output of replay and monitor.
+    bool json = false;
+    bool echoNmea = false;
+    std::string gpxPath;
+    int logLevel = VYR_PLATFORM_DEFAULT_PRINT_LEVEL;
+    // The capture of replay, or of serve --replay.
+    std::string file;
+    Pace pace;
+    std::string source = "serial";
+    // serve
+    std::string listen = "127.0.0.1:2947";
+    int maxClients = 64;
+    size_t clientBufferBytes = 256 * 1024;
+    double silenceSeconds = 10.0;
+    int waitWatchers = 0;
+};
+
+// SIGINT and SIGTERM: blocked in every thread (the library's reader thread
+// inherits the mask) and taken synchronously by the command.
+[[nodiscard]] sigset_t stopSignals();
+// True once SIGINT or SIGTERM arrived (takes it).
+[[nodiscard]] bool stopRequested();
+
+int replay(std::FILE* out, const Options& options);
+int monitor(std::FILE* out, const Options& options);
+int serve(const Options& options);
+
+}  // namespace vyr::tool

@@ -1,0 +1,52 @@
+#include "library.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cinttypes>
+#include <cstdio>
+#include <cstring>
+
+#include "tool_error.h"
+#include "vyr_gpsparser.h"
+
+namespace vyr::tool {
+
+std::string hex(uint32_t code) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%08" PRIX32, code);
+    return text;
+}
+
+std::string initFailure(const std::string& device, uint32_t code) {
+    std::string reason = "the library could not open it";
+    if (access(device.c_str(), F_OK) != 0 || access(device.c_str(), R_OK | W_OK) != 0) {
+        reason = std::strerror(errno);
+    }
+    return "cannot open the GPS device " + device + ": " + reason +
+           " (VYR_GPSPARSER_Init returned " + hex(code) + ")";
+}
+
+void startLibrary(const std::string& device) {
+    const uint32_t init = VYR_GPSPARSER_Init();
+    if (init != VYR_GPS_OK) {
+        throw ToolError(initFailure(device, init));
+    }
+    const uint32_t start = VYR_GPSPARSER_Start();
+    if (start != VYR_GPS_OK) {
+        VYR_GPSPARSER_Deinit();
+        throw ToolError("cannot start the reader thread (VYR_GPSPARSER_Start returned " +
+                        hex(start) + ")");
+    }
+}
+
+void stopLibrary() {
+    const uint32_t stop = VYR_GPSPARSER_Stop();
+    const uint32_t deinit = VYR_GPSPARSER_Deinit();
+    if (stop != VYR_GPS_OK || deinit != VYR_GPS_OK) {
+        throw ToolError("shutting the library down failed (Stop " + hex(stop) + ", Deinit " +
+                        hex(deinit) + ")");
+    }
+}
+
+}  // namespace vyr::tool

@@ -1,0 +1,80 @@
+#include "library_feed.h"
+
+#include <cstring>
+
+#include "tool_error.h"
+
+namespace vyr::tool {
+
+LibraryFeed::LibraryFeed(Hooks hooks) : hooks_(std::move(hooks)) {
+    dataReg_ = {VYR_GPS_CALLBACK(&LibraryFeed::onFix), this};
+    nmeaReg_ = {VYR_GPS_CALLBACK(&LibraryFeed::onSentence), this};
+}
+
+LibraryFeed::~LibraryFeed() {
+    if (attached_) {
+        detach();
+    }
+}
+
+void LibraryFeed::attach() {
+    attached_ = true;
+    if (VYR_GPSPARSER_Register(&dataReg_) != VYR_GPS_OK ||
+        VYR_GPSPARSER_RegNMEARecvCbk(&nmeaReg_) != VYR_GPS_OK) {
+        throw ToolError("cannot register the callbacks with the library");
+    }
+}
+
+void LibraryFeed::detach() {
+    attached_ = false;
+    VYR_GPSPARSER_UnRegister(&dataReg_);
+    VYR_GPSPARSER_UnregNMEARecvCbk(&nmeaReg_);
+}
+
+// Reader thread, manager lock held.
+void LibraryFeed::onSentence(const char* sentence, uint32_t length, void* self) {
+    auto* feed = static_cast<LibraryFeed*>(self);
+    feed->lastSentence_.store(std::chrono::steady_clock::now().time_since_epoch().count());
+    if (feed->hooks_.sentencesWanted()) {
+        feed->push(std::string(sentence, length));
+    }
+}
+
+// Reader thread, manager lock held. The raw set still holds this epoch's
+// sentences (it is cleared after the callbacks).
+void LibraryFeed::onFix(const GpsMsgPacket* packet, void* self) {
+    auto* feed = static_cast<LibraryFeed*>(self);
+    auto epoch = std::make_unique<EpochCopy>();
+    epoch->packet = *packet;
+    if (VYR_GPSPARSER_ReadNmea(&epoch->raw) != VYR_GPS_OK) {
+        std::memset(&epoch->raw, 0, sizeof epoch->raw);
+    }
+    feed->push(std::move(epoch));
+}
+
+void LibraryFeed::push(Event event) {
+    bool wasEmpty = false;
+    {
+        std::lock_guard guard(lock_);
+        if (queue_.size() >= kMaxQueued) {
+            queue_.pop_front();
+            ++dropped_;
+        }
+        wasEmpty = queue_.empty();
+        queue_.push_back(std::move(event));
+    }
+    if (wasEmpty) {
+        hooks_.wake();
+    }
+}
+
+LibraryFeed::Batch LibraryFeed::drain() {
+    Batch batch;
+    std::lock_guard guard(lock_);
+    batch.events.swap(queue_);
+    batch.dropped = dropped_;
+    dropped_ = 0;
+    return batch;
+}
+
+}  // namespace vyr::tool

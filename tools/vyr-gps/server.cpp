@@ -1,0 +1,192 @@
+#include "server.h"
+
+#include "notice.h"
+#include "tool_error.h"
+
+namespace vyr::tool {
+
+namespace {
+
+// One or more protocol lines, each ended with CR LF.
+SharedText shared(std::string text) {
+    return std::make_shared<const std::string>(std::move(text) + "\r\n");
+}
+
+}  // namespace
+
+asio::ip::tcp::endpoint parseListenAddress(const std::string& text) {
+    std::string host = "127.0.0.1";
+    std::string port = text;
+    if (const size_t colon = text.rfind(':'); colon != std::string::npos) {
+        host = text.substr(0, colon);
+        port = text.substr(colon + 1);
+        if (host.size() >= 2 && host.front() == '[' && host.back() == ']') {
+            host = host.substr(1, host.size() - 2);
+        }
+        if (host.empty()) {
+            host = "127.0.0.1";
+        }
+    }
+    if (host == "localhost") {
+        host = "127.0.0.1";
+    }
+    asio::error_code error;
+    const asio::ip::address address = asio::ip::make_address(host, error);
+    char* end = nullptr;
+    const unsigned long number = std::strtoul(port.c_str(), &end, 10);
+    if (error || port.empty() || *end != '\0' || number > 65535) {
+        throw ToolError("--listen " + text + ": expected HOST:PORT with a numeric address");
+    }
+    return {address, static_cast<unsigned short>(number)};
+}
+
+Server::Server(asio::io_context& io, const asio::ip::tcp::endpoint& endpoint, Config config)
+    : io_(io), acceptor_(io), retryAccept_(io), config_(std::move(config)) {
+    asio::error_code error;
+    acceptor_.open(endpoint.protocol(), error);
+    if (!error) {
+        acceptor_.set_option(asio::ip::tcp::acceptor::reuse_address(true), error);
+        acceptor_.bind(endpoint, error);
+    }
+    if (!error) {
+        acceptor_.listen(asio::socket_base::max_listen_connections, error);
+    }
+    if (error) {
+        throw ToolError("cannot listen on " + endpoint.address().to_string() + ":" +
+                        std::to_string(endpoint.port()) + ": " + error.message());
+    }
+    accept();
+}
+
+asio::ip::tcp::endpoint Server::endpoint() const {
+    asio::error_code error;
+    return acceptor_.local_endpoint(error);
+}
+
+void Server::accept() {
+    acceptor_.async_accept([this](asio::error_code error, asio::ip::tcp::socket socket) {
+        if (stopped_) {
+            return;
+        }
+        if (!error) {
+            auto client = std::make_shared<Client>(std::move(socket), *this, nextId_++);
+            clients_.push_back(client);
+            const auto version = shared(versionResponse(config_.release));
+            if (static_cast<int>(clients_.size()) > config_.maxClients) {
+                notice("client %llu (%s) refused: %d clients already",
+                       static_cast<unsigned long long>(client->id()), client->peer().c_str(),
+                       config_.maxClients);
+                client->start(version);
+                client->sendAndClose(shared(errorResponse("Too many clients: at most " +
+                                                          std::to_string(config_.maxClients))));
+            } else {
+                client->start(version);
+            }
+            accept();
+            return;
+        }
+        // Out of descriptors or another failure that would repeat at once:
+        // try again a little later instead of spinning.
+        notice("cannot accept a client: %s", error.message().c_str());
+        retryAccept_.expires_after(std::chrono::milliseconds(200));
+        retryAccept_.async_wait([this](asio::error_code timerError) {
+            if (!timerError && !stopped_) {
+                accept();
+            }
+        });
+    });
+}
+
+void Server::publishFix(const Fix& fix) {
+    lastTpv_ = tpvReport(fix, config_.device);
+    lastSky_ = skyReport(fix, config_.device);
+    const auto reports = shared(lastTpv_ + "\r\n" + lastSky_);
+    for (const auto& client : clients_) {
+        if (!client->closed() && client->policy().wantsReports()) {
+            client->send(reports);
+        }
+    }
+}
+
+void Server::publishSentence(std::string sentence) {
+    const auto text = shared(std::move(sentence));
+    for (const auto& client : clients_) {
+        if (!client->closed() && client->policy().wantsSentences()) {
+            client->send(text);
+        }
+    }
+}
+
+void Server::setLine(std::optional<std::string> activated) {
+    activated_ = std::move(activated);
+}
+
+DeviceInfo Server::device() const {
+    return {config_.device, activated_};
+}
+
+void Server::respond(Client& client, const Request& request, WatchPolicy& policy) {
+    switch (request.kind) {
+        case Request::Kind::Version:
+            client.send(shared(versionResponse(config_.release)));
+            break;
+        case Request::Kind::Devices:
+            client.send(shared(devicesResponse(device())));
+            break;
+        case Request::Kind::Watch:
+            if (request.watch) {
+                request.watch->applyTo(policy);
+                countWatchers();
+            }
+            client.send(shared(devicesResponse(device()) + "\r\n" + watchResponse(policy)));
+            break;
+        case Request::Kind::Poll:
+            client.send(shared(pollResponse(isoNow(), device(), lastTpv_, lastSky_)));
+            break;
+        case Request::Kind::Error:
+            client.send(shared(errorResponse(request.error)));
+            break;
+    }
+}
+
+void Server::clientBehind(Client& client, size_t queued) {
+    ++dropped_;
+    notice("client %llu (%s) dropped: %zu bytes waiting, more than %zu (%llu dropped so far)",
+           static_cast<unsigned long long>(client.id()), client.peer().c_str(), queued,
+           config_.clientBufferBytes, static_cast<unsigned long long>(dropped_));
+}
+
+// Called from Client::close, possibly while publish* walks the list: the
+// client is taken out of it on a later turn of the loop.
+void Server::clientClosed(const std::shared_ptr<Client>& client) {
+    asio::post(io_, [this, client] {
+        clients_.remove(client);
+        countWatchers();
+    });
+}
+
+void Server::countWatchers() {
+    int reports = 0;
+    int sentences = 0;
+    for (const auto& client : clients_) {
+        if (!client->closed() && client->policy().enable) {
+            ++reports;
+            sentences += client->policy().wantsSentences() ? 1 : 0;
+        }
+    }
+    watchers_.store(reports);
+    sentenceWatchers_.store(sentences);
+}
+
+void Server::stop() {
+    stopped_ = true;
+    asio::error_code ignored;
+    acceptor_.close(ignored);
+    retryAccept_.cancel();
+    const auto clients = clients_;
+    for (const auto& client : clients) {
+        client->close();
+    }
+}
+
+}  // namespace vyr::tool
