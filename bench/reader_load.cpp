@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "pty_at_device.h"
 #include "vyr_gpsparser.h"
 #include "vyr_platform.h"
 
@@ -77,18 +78,8 @@ int main(int argc, char** argv) {
     }
     gLatencies.reserve(100000);
     VyrPlatform_SetPrintLevel(1);
-    signal(SIGHUP, SIG_IGN);
-
-    const int master = posix_openpt(O_RDWR | O_NOCTTY);
-    char slave[128];
-    if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0 ||
-        ptsname_r(master, slave, sizeof slave) != 0) {
-        std::perror("pseudo-terminal");
-        return 1;
-    }
-    unlink(VYR_DEVICE_PATH);
-    if (symlink(slave, VYR_DEVICE_PATH) != 0) {
-        std::perror(VYR_DEVICE_PATH);
+    const int master = vyr::bench::openPtyAtDevicePath(VYR_DEVICE_PATH);
+    if (master < 0) {
         return 1;
     }
     const GpsCallbackReg reg{VYR_GPS_CALLBACK(onSentence), nullptr};
