@@ -8,9 +8,40 @@
 #include <cstring>
 
 #include "tool_error.h"
-#include "vyr_gpsparser.h"
 
 namespace vyr::tool {
+
+CallbackPair::CallbackPair(GpsDataCallback onFix, GpsNmeaCallback onSentence, void* self)
+    : data_{VYR_GPS_CALLBACK(onFix), self}, nmea_{VYR_GPS_CALLBACK(onSentence), self} {}
+
+CallbackPair::~CallbackPair() {
+    if (attached_) {
+        detach();
+    }
+}
+
+void CallbackPair::attach() {
+    attached_ = true;
+    if (VYR_GPSPARSER_Register(&data_) != VYR_GPS_OK ||
+        VYR_GPSPARSER_RegNMEARecvCbk(&nmea_) != VYR_GPS_OK) {
+        throw ToolError("cannot register the callbacks with the library");
+    }
+}
+
+void CallbackPair::detach() {
+    attached_ = false;
+    VYR_GPSPARSER_UnRegister(&data_);
+    VYR_GPSPARSER_UnregNMEARecvCbk(&nmea_);
+}
+
+std::unique_ptr<EpochCopy> copyEpoch(const GpsMsgPacket& packet) {
+    auto epoch = std::make_unique<EpochCopy>();
+    epoch->packet = packet;
+    if (VYR_GPSPARSER_ReadNmea(&epoch->raw) != VYR_GPS_OK) {
+        std::memset(&epoch->raw, 0, sizeof epoch->raw);
+    }
+    return epoch;
+}
 
 std::string hex(uint32_t code) {
     char text[16];

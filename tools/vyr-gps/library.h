@@ -3,9 +3,37 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
+#include "fix.h"
+#include "vyr_gpsparser.h"
+
 namespace vyr::tool {
+
+// A data and an NMEA callback, registered with the library while attached and
+// unregistered on detach or destruction.
+class CallbackPair {
+public:
+    CallbackPair(GpsDataCallback onFix, GpsNmeaCallback onSentence, void* self);
+    ~CallbackPair();
+    CallbackPair(const CallbackPair&) = delete;
+    CallbackPair& operator=(const CallbackPair&) = delete;
+
+    // ToolError when the library refuses a registration.
+    void attach();
+    void detach();
+    [[nodiscard]] bool attached() const { return attached_; }
+
+private:
+    GpsCallbackReg data_;
+    GpsCallbackReg nmea_;
+    bool attached_ = false;
+};
+
+// In a data callback (reader thread, manager lock held): the record and the
+// raw set of its epoch, which the library clears only after the callbacks.
+[[nodiscard]] std::unique_ptr<EpochCopy> copyEpoch(const GpsMsgPacket& packet);
 
 [[nodiscard]] std::string hex(uint32_t code);
 

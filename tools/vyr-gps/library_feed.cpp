@@ -1,35 +1,11 @@
 #include "library_feed.h"
 
-#include <cstring>
-
-#include "tool_error.h"
+#include "library.h"
 
 namespace vyr::tool {
 
-LibraryFeed::LibraryFeed(Hooks hooks) : hooks_(std::move(hooks)) {
-    dataReg_ = {VYR_GPS_CALLBACK(&LibraryFeed::onFix), this};
-    nmeaReg_ = {VYR_GPS_CALLBACK(&LibraryFeed::onSentence), this};
-}
-
-LibraryFeed::~LibraryFeed() {
-    if (attached_) {
-        detach();
-    }
-}
-
-void LibraryFeed::attach() {
-    attached_ = true;
-    if (VYR_GPSPARSER_Register(&dataReg_) != VYR_GPS_OK ||
-        VYR_GPSPARSER_RegNMEARecvCbk(&nmeaReg_) != VYR_GPS_OK) {
-        throw ToolError("cannot register the callbacks with the library");
-    }
-}
-
-void LibraryFeed::detach() {
-    attached_ = false;
-    VYR_GPSPARSER_UnRegister(&dataReg_);
-    VYR_GPSPARSER_UnregNMEARecvCbk(&nmeaReg_);
-}
+LibraryFeed::LibraryFeed(Hooks hooks)
+    : hooks_(std::move(hooks)), callbacks_(&LibraryFeed::onFix, &LibraryFeed::onSentence, this) {}
 
 // Reader thread, manager lock held.
 void LibraryFeed::onSentence(const char* sentence, uint32_t length, void* self) {
@@ -44,12 +20,7 @@ void LibraryFeed::onSentence(const char* sentence, uint32_t length, void* self) 
 // sentences (it is cleared after the callbacks).
 void LibraryFeed::onFix(const GpsMsgPacket* packet, void* self) {
     auto* feed = static_cast<LibraryFeed*>(self);
-    auto epoch = std::make_unique<EpochCopy>();
-    epoch->packet = *packet;
-    if (VYR_GPSPARSER_ReadNmea(&epoch->raw) != VYR_GPS_OK) {
-        std::memset(&epoch->raw, 0, sizeof epoch->raw);
-    }
-    feed->push(std::move(epoch));
+    feed->push(copyEpoch(*packet));
 }
 
 void LibraryFeed::push(Event event) {

@@ -16,6 +16,7 @@
 #include <variant>
 
 #include "fix.h"
+#include "library.h"
 
 namespace vyr::tool {
 
@@ -31,13 +32,12 @@ public:
     };
 
     explicit LibraryFeed(Hooks hooks);
-    ~LibraryFeed();
     LibraryFeed(const LibraryFeed&) = delete;
     LibraryFeed& operator=(const LibraryFeed&) = delete;
 
     // Registers and unregisters both callbacks (ToolError when it cannot).
-    void attach();
-    void detach();
+    void attach() { callbacks_.attach(); }
+    void detach() { callbacks_.detach(); }
 
     // Event loop: takes everything queued, and how many events were dropped
     // since the last call.
@@ -58,13 +58,12 @@ private:
     void push(Event event);
 
     Hooks hooks_;
-    GpsCallbackReg dataReg_{};
-    GpsCallbackReg nmeaReg_{};
-    bool attached_ = false;
     std::atomic<std::chrono::steady_clock::rep> lastSentence_{0};
     std::mutex lock_;
     std::deque<Event> queue_;
     uint64_t dropped_ = 0;
+    // Last: unregistered first on destruction, before the queue goes.
+    CallbackPair callbacks_;
 };
 
 }  // namespace vyr::tool

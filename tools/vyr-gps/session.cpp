@@ -1,32 +1,22 @@
 #include "session.h"
 
-#include <cstring>
-
 #include "reports.h"
 #include "text.h"
-#include "tool_error.h"
 
 namespace vyr::tool {
 
-Session::Session(std::FILE* out, OutputOptions options) : out_(out), options_(std::move(options)) {
+Session::Session(std::FILE* out, OutputOptions options)
+    : out_(out),
+      options_(std::move(options)),
+      callbacks_(&Session::onFix, &Session::onSentence, this) {
     if (!options_.gpxPath.empty()) {
         gpx_ = std::make_unique<GpxWriter>(options_.gpxPath, options_.trackName);
     }
-    dataReg_ = {VYR_GPS_CALLBACK(&Session::onFix), this};
-    nmeaReg_ = {VYR_GPS_CALLBACK(&Session::onSentence), this};
 }
 
 Session::~Session() {
-    if (attached_) {
+    if (callbacks_.attached()) {
         detach();
-    }
-}
-
-void Session::attach() {
-    attached_ = true;
-    if (VYR_GPSPARSER_Register(&dataReg_) != VYR_GPS_OK ||
-        VYR_GPSPARSER_RegNMEARecvCbk(&nmeaReg_) != VYR_GPS_OK) {
-        throw ToolError("cannot register the callbacks with the library");
     }
 }
 
@@ -40,9 +30,7 @@ void Session::startPrinting() {
 }
 
 void Session::detach() {
-    attached_ = false;
-    VYR_GPSPARSER_UnRegister(&dataReg_);
-    VYR_GPSPARSER_UnregNMEARecvCbk(&nmeaReg_);
+    callbacks_.detach();
     {
         std::lock_guard lock(queueLock_);
         closed_ = true;
@@ -74,13 +62,8 @@ void Session::onSentence(const char* sentence, uint32_t length, void* self) {
 // sentences (it is cleared after the callbacks).
 void Session::onFix(const GpsMsgPacket* packet, void* self) {
     auto* session = static_cast<Session*>(self);
-    auto epoch = std::make_unique<EpochCopy>();
-    epoch->packet = *packet;
-    if (VYR_GPSPARSER_ReadNmea(&epoch->raw) != VYR_GPS_OK) {
-        std::memset(&epoch->raw, 0, sizeof epoch->raw);
-    }
     session->fixes_.fetch_add(1, std::memory_order_relaxed);
-    session->push(std::move(epoch));
+    session->push(copyEpoch(*packet));
 }
 
 void Session::push(Event event) {

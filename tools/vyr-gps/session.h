@@ -16,6 +16,7 @@
 
 #include "fix.h"
 #include "gpx.h"
+#include "library.h"
 #include "summary.h"
 
 namespace vyr::tool {
@@ -38,7 +39,7 @@ public:
     Session& operator=(const Session&) = delete;
 
     // Registers both callbacks with the library; what they deliver is queued.
-    void attach();
+    void attach() { callbacks_.attach(); }
     // Starts the printing thread, which prints the text header first. Called
     // once the library runs, so that nothing is printed when it cannot.
     void startPrinting();
@@ -67,8 +68,7 @@ private:
     std::FILE* out_;
     OutputOptions options_;
     std::unique_ptr<GpxWriter> gpx_;
-    GpsCallbackReg dataReg_{};
-    GpsCallbackReg nmeaReg_{};
+    CallbackPair callbacks_;
 
     std::atomic<uint64_t> sentences_{0};
     std::atomic<uint64_t> epochsOpened_{0};
@@ -80,7 +80,6 @@ private:
     std::deque<Event> queue_;
     bool closed_ = false;
     std::thread printer_;
-    bool attached_ = false;
 
     Summary summary_;  // printing thread only, read after join
 };
