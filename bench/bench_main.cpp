@@ -21,7 +21,7 @@
 #include <vector>
 
 #include "manager/collector.h"
-#include "manager/framer.h"
+#include "manager/framer_run.h"
 #include "manager/gps_manager.h"
 #include "nmea/scanner.h"
 #include "path_driver.h"

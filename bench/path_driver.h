@@ -1,15 +1,15 @@
 // The reader thread's path without the device, shared by the benchmarks and
-// the cost driver: bytes go through the framer, a run at a time; each sentence
-// it ends goes to the NMEA callbacks and then to the collector, which parses
-// and delivers each completed epoch. What the reader does with each byte it
-// reads, without the one device read per byte.
+// the cost driver: bytes go through the framer, a run at a time (feedBytes)
+// or one byte at a time as the reader frames what each device read gives
+// (feedEachByte); each sentence it ends goes to the NMEA callbacks and then to
+// the collector, which parses and delivers each completed epoch.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
 #include "manager/collector.h"
-#include "manager/framer.h"
+#include "manager/framer_run.h"
 #include "vyr_gpsparser.h"
 
 namespace vyr::bench {
@@ -34,12 +34,20 @@ inline void registerCountingCallbacks() {
     (void)VYR_GPSPARSER_Register(&data);
 }
 
+inline void handOn(const mng::Framer& framer) {
+    GPS_Notify_Nmea_Packet(framer.sentence(), framer.length());
+    (void)mng::GPSPARSER_MsgProc(framer.sentence());
+    ++gCounts.sentences;
+}
+
 inline void feedBytes(mng::Framer& framer, const uint8_t* data, size_t size) {
     const uint8_t* const end = data + size;
-    for (const uint8_t* p = data; (p = framer.frame(p, end)) != nullptr;) {
-        GPS_Notify_Nmea_Packet(framer.sentence(), framer.length());
-        (void)mng::GPSPARSER_MsgProc(framer.sentence());
-        ++gCounts.sentences;
+    for (const uint8_t* p = data; (p = framer.frame(p, end)) != nullptr;) handOn(framer);
+}
+
+inline void feedEachByte(mng::Framer& framer, const uint8_t* data, size_t size) {
+    for (size_t i = 0; i < size; ++i) {
+        if (framer.frameByte(data[i])) handOn(framer);
     }
 }
 

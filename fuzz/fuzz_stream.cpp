@@ -19,7 +19,7 @@
 
 #include "fuzz_support.h"
 #include "manager/collector.h"
-#include "manager/framer.h"
+#include "manager/framer_run.h"
 #include "manager/gps_manager.h"
 
 namespace {

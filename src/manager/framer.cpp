@@ -1,104 +1,10 @@
 #include "manager/framer.h"
 
-#include <bit>
 #include <cstring>
 
 #include "common/log.h"
 
 namespace vyr::mng {
-
-namespace {
-
-// A machine word of input bytes, tested for framing bytes all at once.
-using Word = uintptr_t;
-constexpr size_t kWordSize = sizeof(Word);
-constexpr Word kOnes = ~Word{0} / 0xFF;  // 0x01 in every byte
-constexpr Word kHighs = kOnes * 0x80;
-
-// Non-zero when some byte of word is below 0x25: CR, LF and "$" (0x0D, 0x0A,
-// 0x24) are, and of the characters a sentence holds only the rare space and
-// "!", '"' and "#" besides. A flagged byte is decided byte by byte, so a false
-// flag costs time only; a framing byte is never missed.
-constexpr Word mayHoldFraming(Word word) {
-    return (word - kOnes * 0x25) & ~word & kHighs;
-}
-// Position in memory order of the first byte that mayHoldFraming flagged.
-// Every byte before it is ordinary (a flag can be false, never missing);
-// the flagged byte itself then goes byte by byte.
-inline size_t firstFlaggedByte(Word flagged) {
-    if constexpr (std::endian::native == std::endian::little) {
-        return static_cast<size_t>(std::countr_zero(flagged)) / 8;
-    } else {
-        return static_cast<size_t>(std::countl_zero(flagged)) / 8;
-    }
-}
-
-// The bits of the bytes from position first on, in memory order.
-inline Word bytesFrom(size_t first) {
-    if (first == 0) return ~Word{0};
-    if constexpr (std::endian::native == std::endian::little) {
-        return ~Word{0} << (8 * first);
-    } else {
-        return ~Word{0} >> (8 * first);
-    }
-}
-
-// One byte of value b at byte position i of a word of "0"s.
-constexpr Word withByte(uint8_t b, size_t i) {
-    return (kOnes * '0' & ~(Word{0xFF} << (8 * i))) | Word{b} << (8 * i);
-}
-static_assert(mayHoldFraming(kOnes * '0') == 0 && mayHoldFraming(kOnes * 0x7F) == 0 &&
-              mayHoldFraming(kOnes * 0xFF) == 0 && mayHoldFraming(kOnes * 0x25) == 0);
-static_assert(mayHoldFraming(withByte('\r', 0)) != 0 && mayHoldFraming(withByte('\n', 1)) != 0 &&
-              mayHoldFraming(withByte('$', kWordSize - 1)) != 0 &&
-              mayHoldFraming(withByte('$', kWordSize / 2)) != 0);
-
-}  // namespace
-
-const uint8_t* Framer::frame(const uint8_t* data, const uint8_t* end) noexcept {
-    const uint8_t* p = data;
-    while (p != end) {
-        uint32_t length = state_;
-        if (length < kMaxSentenceLength) {
-            // An open sentence with room left: append ordinary bytes up to the
-            // first framing byte, the end of the input or a full buffer, a
-            // word at a time while whole words fit, then byte by byte.
-            char* const text = buffer_.data();
-            const size_t room = kMaxSentenceLength - length;
-            const size_t available = static_cast<size_t>(end - p);
-            const uint8_t* const stop = p + (available < room ? available : room);
-            while (static_cast<size_t>(stop - p) >= kWordSize) {
-                Word word;
-                std::memcpy(&word, p, kWordSize);
-                const Word flagged = mayHoldFraming(word);
-                if (flagged == 0) {
-                    std::memcpy(text + length, &word, kWordSize);
-                    p += kWordSize;
-                    length += kWordSize;
-                    continue;
-                }
-                // The bytes before the first flagged one are ordinary: merge
-                // them into the buffer, leaving the bytes after them as they
-                // were. The flagged byte is then decided on its own.
-                const size_t ordinary = firstFlaggedByte(flagged);
-                const Word keep = bytesFrom(ordinary);
-                Word old;
-                std::memcpy(&old, text + length, kWordSize);
-                word = (word & ~keep) | (old & keep);
-                std::memcpy(text + length, &word, kWordSize);
-                p += ordinary;
-                length += static_cast<uint32_t>(ordinary);
-                if (isFraming(*p)) break;
-                text[length++] = static_cast<char>(*p++);
-            }
-            for (; p != stop && !isFraming(*p); ++p) text[length++] = static_cast<char>(*p);
-            state_ = length;
-            if (p == end) break;
-        }
-        if (frameOther(*p++)) return p;
-    }
-    return nullptr;
-}
 
 bool Framer::frameOther(uint8_t byte) noexcept {
     const bool lineEnd = byte == '\r' || byte == '\n';

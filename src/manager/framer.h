@@ -45,6 +45,7 @@ public:
     // then hold the sentence until the framer is fed again. nullptr when every
     // byte was taken and none ended a sentence. Exactly frameByte on each byte
     // in turn, with the length kept in a register across ordinary bytes.
+    // Defined in manager/framer_run.h, which its callers include.
     [[nodiscard]] const uint8_t* frame(const uint8_t* data, const uint8_t* end) noexcept;
 
     // The simulated source writes into buffer() (kSentenceSize bytes) and

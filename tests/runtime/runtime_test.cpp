@@ -9,7 +9,7 @@
 #include <mutex>
 #include <thread>
 
-#include "manager/framer.h"
+#include "manager/framer_run.h"
 #include "manager/gps_manager.h"
 #include "support/log_capture.h"
 #include "support/pty_device.h"
