@@ -11,6 +11,8 @@
 #include <sstream>
 #include <tuple>
 
+#include "support/shell.h"
+
 namespace {
 
 const std::string kData = VYR_TEST_PROJECT_DATA_DIR "/";
@@ -19,21 +21,8 @@ const std::string kData = VYR_TEST_PROJECT_DATA_DIR "/";
 const std::string kReplay = "timeout -s KILL 120 " VYR_TEST_TOOL_PATH " replay " + kData;
 const std::string kDevice = VYR_TEST_DEVICE_PATH;
 
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
-}
-
-// Exit status and standard output of a shell command.
-std::pair<int, std::string> shell(const std::string& command) {
-    FILE* pipe = popen(command.c_str(), "r");
-    std::string out;
-    for (int c; (c = std::fgetc(pipe)) != EOF;) {
-        out += static_cast<char>(c);
-    }
-    const int status = pclose(pipe);
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, out};
-}
+using vyr::test::readFile;
+using vyr::test::shell;
 
 struct Counts {
     long long sentences = 0, fixes = 0, valid = 0, withBeiDou = 0;

@@ -23,6 +23,7 @@
 #include <thread>
 
 #include "pty_line.h"
+#include "support/shell.h"
 
 namespace {
 
@@ -33,19 +34,11 @@ using Json = nlohmann::json;
 const std::string kTool = VYR_TEST_TOOL_PATH;
 const std::string kCapture = VYR_TEST_PROJECT_DATA_DIR "/drive-gps-beidou.nmea";
 
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
-}
+using vyr::test::readFile;
 
+// Standard output of a command, killed after two minutes.
 std::string run(const std::string& command) {
-    FILE* pipe = popen(("timeout -s KILL 120 " + command).c_str(), "r");
-    std::string out;
-    for (int c; (c = std::fgetc(pipe)) != EOF;) {
-        out += static_cast<char>(c);
-    }
-    pclose(pipe);
-    return out;
+    return vyr::test::shell("timeout -s KILL 120 " + command).second;
 }
 
 std::vector<std::string> lines(const std::string& text) {
