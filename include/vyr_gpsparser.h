@@ -390,6 +390,73 @@ VYR_GPS_API int32_t VYR_GPSPARSER_GetLocation(GpsLocation* pGpsLocation);
 VYR_GPS_API void convert_ddd_dms(double coordinate, uint8_t* degrees, uint8_t* minutes,
                                  uint8_t* seconds);
 
+/* ------------------------------------------------------------------------ */
+/* Sentence checksum (in this header only; not a symbol of the library)      */
+/* ------------------------------------------------------------------------ */
+
+/* Results of VYR_GPS_NmeaChecksum. */
+#define VYR_GPS_CHECKSUM_OK 1      /* "*hh" ends the sentence and matches it */
+#define VYR_GPS_CHECKSUM_ABSENT 0  /* the sentence has no "*" at all */
+#define VYR_GPS_CHECKSUM_BAD (-1)  /* a "*" not followed by exactly two hex digits
+                                      that end the sentence, or a mismatch */
+
+/* Checks one sentence as the NMEA callback delivers it: text from "$" up to,
+ * not including, the line end, `length` characters (a NUL inside counts as a
+ * character). The checksum is the two hex digits, in either case, after the
+ * sentence's LAST "*", and they must end the sentence: when a corrupted line
+ * end joins two sentences, the first one's "*hh" is then part of the text
+ * being summed and cannot pass for both. The sum is the XOR of every
+ * character after the leading "$" (or "!") up to that "*".
+ *
+ * The library never checks checksums itself: its parsers take a sentence as
+ * it is. An application that must not act on a corrupted sentence checks each
+ * one in its NMEA callback and drops the record of an epoch in which one
+ * failed. A receiver that sends no checksums at all gives ABSENT for every
+ * sentence; once a line has sent one, ABSENT means a damaged sentence too.
+ * Pure function: any thread, callbacks included. */
+static inline int VYR_GPS_NmeaChecksum(const char *sentence, uint32_t length)
+{
+    uint32_t star = length;
+    uint32_t i;
+    uint32_t first;
+    unsigned sum = 0;
+    unsigned sent = 0;
+    if (sentence == NULL) {
+        return VYR_GPS_CHECKSUM_BAD;
+    }
+    for (i = length; i > 0; --i) {
+        if (sentence[i - 1] == '*') {
+            star = i - 1;
+            break;
+        }
+    }
+    if (star == length) {
+        return VYR_GPS_CHECKSUM_ABSENT;
+    }
+    if (length - star != 3) {
+        return VYR_GPS_CHECKSUM_BAD;
+    }
+    for (i = star + 1; i < length; ++i) {
+        const char c = sentence[i];
+        unsigned digit;
+        if (c >= '0' && c <= '9') {
+            digit = (unsigned)(c - '0');
+        } else if (c >= 'A' && c <= 'F') {
+            digit = (unsigned)(c - 'A' + 10);
+        } else if (c >= 'a' && c <= 'f') {
+            digit = (unsigned)(c - 'a' + 10);
+        } else {
+            return VYR_GPS_CHECKSUM_BAD;
+        }
+        sent = sent * 16u + digit;
+    }
+    first = (sentence[0] == '$' || sentence[0] == '!') ? 1u : 0u;
+    for (i = first; i < star; ++i) {
+        sum ^= (unsigned char)sentence[i];
+    }
+    return sum == sent ? VYR_GPS_CHECKSUM_OK : VYR_GPS_CHECKSUM_BAD;
+}
+
 #ifdef __cplusplus
 } /* extern "C" */
 #endif

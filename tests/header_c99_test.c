@@ -3,6 +3,7 @@
 #include "vyr_gpsparser.h"
 
 #include <stdio.h>
+#include <string.h>
 
 static void onData(const GpsMsgPacket *packet, void *userData)
 {
@@ -35,6 +36,38 @@ int main(void)
     CHECK(sizeof(GpsSatInfo) == 20);
     CHECK(reg.callback != NULL);
     CHECK(VYR_GPS_E_MINUS_ONE == (uint32_t)-1);
-    printf("%d passed, %d failed\n", 10 - failures, failures);
+    {
+        /* The header's checksum helper, as a C application calls it. */
+        static const struct {
+            const char *sentence;
+            int expected;
+        } cases[] = {
+            {"$GPGSA,A,3,10,07,05,02,29,04,08,13,,,,,1.72,1.03,1.38*0A", VYR_GPS_CHECKSUM_OK},
+            {"$GPGSA,A,3,10,07,05,02,29,04,08,13,,,,,1.72,1.03,1.38*0a", VYR_GPS_CHECKSUM_OK},
+            {"!AIVDM,1,1,,A,13aEOK?P00PD2wVMdLDRhgvL289?,0*26", VYR_GPS_CHECKSUM_OK},
+            {"$GPGSA,A,3,10,07,05,02,29,04,08,13,,,,,1.72,1.03,1.39*0A", VYR_GPS_CHECKSUM_BAD},
+            {"$GPGSA,A,3,10,07,05,02,29,04,08,13,,,,,1.72,1.03,1.38*0A1", VYR_GPS_CHECKSUM_BAD},
+            {"$GPGSA,A,3,10,07,05,02,29,04,08,13,,,,,1.72,1.03,1.38*0", VYR_GPS_CHECKSUM_BAD},
+            {"$GPGSA,A,3,10,07,05,02,29,04,08,13,,,,,1.72,1.03,1.38*0G", VYR_GPS_CHECKSUM_BAD},
+            /* A line end flipped into a letter: the first "*hh" is not the last. */
+            {"$GPGSA,A,3,10,07,05,02,29,04,08,13,,,,,1.72,1.03,1.38*0AJ$GPGSA,A,1*32",
+             VYR_GPS_CHECKSUM_BAD},
+            {"$GPGSA,A,3,10,07,05,02,29,04,08,13,,,,,1.72,1.03,1.38", VYR_GPS_CHECKSUM_ABSENT},
+            {"", VYR_GPS_CHECKSUM_ABSENT},
+            {"*00", VYR_GPS_CHECKSUM_OK},
+        };
+        size_t i;
+        for (i = 0; i < sizeof cases / sizeof cases[0]; ++i) {
+            const char *text = cases[i].sentence;
+            const int got = VYR_GPS_NmeaChecksum(text, (uint32_t)strlen(text));
+            if (got != cases[i].expected) {
+                printf("FAILED: checksum of \"%s\": %d, expected %d\n", text, got,
+                       cases[i].expected);
+                failures++;
+            }
+        }
+        CHECK(VYR_GPS_NmeaChecksum(NULL, 0) == VYR_GPS_CHECKSUM_BAD);
+    }
+    printf("%d failed\n", failures);
     return failures == 0 ? 0 : 1;
 }
