@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "common/mutex_guard.h"
 #include "manager/collector.h"
 #include "manager/framer_run.h"
 #include "manager/gps_manager.h"
@@ -125,6 +126,7 @@ void BM_CollectorBurst(benchmark::State& state) {
     quiet();
     vyr::bench::registerCountingCallbacks();
     for (auto _ : state) {
+        const vyr::MutexGuard lock(vyr::mng::mngLock());  // held by the reader while it collects
         for (const std::string& s : kBurst) (void)vyr::mng::GPSPARSER_MsgProc(s.c_str());
     }
     state.SetItemsProcessed(static_cast<int64_t>(state.iterations()));

@@ -3,27 +3,36 @@
 // Only vyr_cost_feed is counted (--toggle-collect=vyr_cost_feed): reading the
 // file and start-up are outside it.
 //
-//   vyr_cost_driver CAPTURE [each-byte]   prints bytes, sentences and epochs fed
-//   each-byte: the framer takes one byte a call, as the reader thread does
+//   vyr_cost_driver CAPTURE [lines|fifo]   prints bytes, sentences and epochs fed
+//   whole file as one run by default; lines: one line a run, as a receiver
+//   that sends a sentence at a time delivers it; fifo: 16-byte runs, as a
+//   UART's FIFO delivers them
 #include <cstdio>
 #include <cstring>
 #include <vector>
 
 #include "path_driver.h"
 
-extern "C" [[gnu::noinline]] void vyr_cost_feed(const uint8_t* data, size_t size, bool eachByte) {
+enum class Runs { Whole, Lines, Fifo };
+
+extern "C" [[gnu::noinline]] void vyr_cost_feed(const uint8_t* data, size_t size, Runs runs) {
     vyr::mng::Framer framer;
-    if (eachByte) {
-        vyr::bench::feedEachByte(framer, data, size);
+    if (runs == Runs::Lines) {
+        vyr::bench::feedLines(framer, data, size);
+    } else if (runs == Runs::Fifo) {
+        vyr::bench::feedFifo(framer, data, size);
     } else {
         vyr::bench::feedBytes(framer, data, size);
     }
 }
 
 int main(int argc, char** argv) {
-    const bool eachByte = argc == 3 && std::strcmp(argv[2], "each-byte") == 0;
-    if (argc != 2 && !eachByte) {
-        std::fprintf(stderr, "usage: %s CAPTURE [each-byte]\n", argv[0]);
+    const Runs runs = argc != 3                            ? Runs::Whole
+                      : std::strcmp(argv[2], "lines") == 0 ? Runs::Lines
+                      : std::strcmp(argv[2], "fifo") == 0  ? Runs::Fifo
+                                                           : Runs::Whole;
+    if (argc != 2 && !(argc == 3 && runs != Runs::Whole)) {
+        std::fprintf(stderr, "usage: %s CAPTURE [lines|fifo]\n", argv[0]);
         return 2;
     }
     std::FILE* file = std::fopen(argv[1], "rb");
@@ -39,7 +48,7 @@ int main(int argc, char** argv) {
     std::fclose(file);
 
     vyr::bench::registerCountingCallbacks();
-    vyr_cost_feed(bytes.data(), bytes.size(), eachByte);
+    vyr_cost_feed(bytes.data(), bytes.size(), runs);
     std::printf("bytes %zu sentences %llu epochs %llu\n", bytes.size(),
                 static_cast<unsigned long long>(vyr::bench::gCounts.sentences),
                 static_cast<unsigned long long>(vyr::bench::gCounts.epochs));

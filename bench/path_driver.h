@@ -1,15 +1,19 @@
 // The reader thread's path without the device, shared by the benchmarks and
-// the cost driver: bytes go through the framer, a run at a time (feedBytes)
-// or one byte at a time as the reader frames what each device read gives
-// (feedEachByte); each sentence it ends goes to the NMEA callbacks and then to
-// the collector, which parses and delivers each completed epoch.
+// the cost driver: bytes go through the framer in runs, as the reader frames
+// what each device read gives, and each sentence it ends is handed on as the
+// reader hands it on (handOnSentence: the NMEA callbacks, then the collector,
+// which parses and delivers each completed epoch). feedBytes takes the whole
+// input as one run, feedLines one line (with its line end) a run, as a
+// receiver that sends a sentence at a time delivers it, and feedFifo runs of
+// a UART FIFO's 16 bytes.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
-#include "manager/collector.h"
 #include "manager/framer_run.h"
+#include "manager/reader_thread.h"
 #include "vyr_gpsparser.h"
 
 namespace vyr::bench {
@@ -34,20 +38,33 @@ inline void registerCountingCallbacks() {
     (void)VYR_GPSPARSER_Register(&data);
 }
 
-inline void handOn(const mng::Framer& framer) {
-    GPS_Notify_Nmea_Packet(framer.sentence(), framer.length());
-    (void)mng::GPSPARSER_MsgProc(framer.sentence());
-    ++gCounts.sentences;
+// One run as the reader's passes take it: framed up to each sentence end,
+// the sentence handed on, the rest framed in the next pass.
+inline void feedRun(mng::Framer& framer, const uint8_t* data, const uint8_t* end) {
+    for (const uint8_t* p = data; (p = framer.frame(p, end)) != nullptr;) {
+        mng::handOnSentence(framer.sentence(), framer.length());
+        ++gCounts.sentences;
+    }
 }
 
 inline void feedBytes(mng::Framer& framer, const uint8_t* data, size_t size) {
-    const uint8_t* const end = data + size;
-    for (const uint8_t* p = data; (p = framer.frame(p, end)) != nullptr;) handOn(framer);
+    feedRun(framer, data, data + size);
 }
 
-inline void feedEachByte(mng::Framer& framer, const uint8_t* data, size_t size) {
-    for (size_t i = 0; i < size; ++i) {
-        if (framer.frameByte(data[i])) handOn(framer);
+inline void feedLines(mng::Framer& framer, const uint8_t* data, size_t size) {
+    const uint8_t* const end = data + size;
+    for (const uint8_t* p = data; p != end;) {
+        const auto* lf = static_cast<const uint8_t*>(std::memchr(p, '\n', size_t(end - p)));
+        const uint8_t* const runEnd = lf != nullptr ? lf + 1 : end;
+        feedRun(framer, p, runEnd);
+        p = runEnd;
+    }
+}
+
+inline void feedFifo(mng::Framer& framer, const uint8_t* data, size_t size) {
+    constexpr size_t kFifoBytes = 16;
+    for (size_t at = 0; at < size; at += kFifoBytes) {
+        feedRun(framer, data + at, data + (size - at < kFifoBytes ? size : at + kFifoBytes));
     }
 }
 

@@ -1,7 +1,7 @@
 // The reader thread's path without the device: arbitrary bytes go through the
 // framer, one by one and in runs of several lengths mixed; every sentence it
-// ends is handed to the NMEA callbacks (GPS_Notify_Nmea_Packet) and then to
-// the collector (GPSPARSER_MsgProc), exactly as the reader does. Checked
+// ends is handed on as the reader does (handOnSentence: the NMEA callbacks,
+// then the collector). Checked
 // against two models written from the framing table and the collection rules
 // (name searches group by group, "%d,%d" counters clamped to 32 bits, bounded
 // formatted copies):
@@ -18,9 +18,9 @@
 #include <iterator>
 
 #include "fuzz_support.h"
-#include "manager/collector.h"
 #include "manager/framer_run.h"
 #include "manager/gps_manager.h"
+#include "manager/reader_thread.h"
 
 namespace {
 
@@ -219,8 +219,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         ++sentences;
         gExpect.sentence = s;
         gExpect.length = len;
-        GPS_Notify_Nmea_Packet(s, len);
-        (void)vyr::mng::GPSPARSER_MsgProc(s);
+        vyr::mng::handOnSentence(s, len);
         collectorModel.proc(s);
 
         FUZZ_CHECK(gExpect.nmeaCalls == sentences, "NMEA callback calls %d, sentences %d",

@@ -1,8 +1,11 @@
-// Serial GPS device. Blocking descriptor (O_RDWR only), watched with select so
-// that a silent line returns control to the reader within its timeout.
+// Serial GPS device: opening, configuring, holding and releasing the port.
+// Blocking descriptor (O_RDWR only), watched with select so that a silent line
+// returns control to the reader within its timeout (line_input.cpp).
 #include "device/serial_device.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
 #include <sys/select.h>
 #include <termios.h>
 #include <unistd.h>
@@ -44,6 +47,25 @@ inline constexpr int kDevicePort = VYR_GPS_DEVICE_PORT;
     return fd;
 }
 
+// Exclusive use of the port, so that two programs never read alternate bytes
+// of one line: an advisory lock that every program linking this library
+// takes, and the terminal's exclusive mode, which makes any further open fail
+// with EBUSY (except for a privileged process, which the lock stops). false
+// when another opener holds the lock; the holder's line is not touched then.
+// Other lock failures (no lock support) and a descriptor that is not a
+// terminal (a regular file) do not refuse the port.
+[[nodiscard]] bool holdExclusively(int fd) noexcept {
+    int locked;
+    do {
+        locked = flock(fd, LOCK_EX | LOCK_NB);
+    } while (locked != 0 && errno == EINTR);
+    if (locked != 0 && errno == EWOULDBLOCK) {
+        return false;
+    }
+    ioctl(fd, TIOCEXCL);
+    return true;
+}
+
 // Raw 9600 8N1, a read returns as soon as one byte is there. The results of
 // the attribute calls are not reported: once open, the device counts as open.
 void configureLine(int fd) noexcept {
@@ -75,10 +97,11 @@ int32_t VyrGpsDevInit() noexcept {
     std::snprintf(path, sizeof path, VYR_GPS_DEVICE_FORMAT, kDevicePort);
 
     int fd = openRetrying(path);
-    if (fd >= 0 && !fitsFdSet(fd)) {
-        // Every descriptor below FD_SETSIZE is taken: the port could never be
-        // watched. Refuse it like a failed open; it was never handed to the
-        // platform, so closing it here is the library's own business.
+    // Refused like a failed open: every descriptor below FD_SETSIZE is taken,
+    // so the port could never be watched, or another opener holds it. The
+    // descriptor was never handed to the platform, so closing it here is the
+    // library's own business.
+    if (fd >= 0 && (!fitsFdSet(fd) || !holdExclusively(fd))) {
         close(fd);
         fd = kClosed;
     }
@@ -87,6 +110,7 @@ int32_t VyrGpsDevInit() noexcept {
         VYR_LOG_ERR("uart init failed\n");
         return -1;
     }
+    dropBufferedInput();
     configureLine(fd);
     VYR_LOG_DBG("open %s success\n", path);
     return 0;
@@ -98,78 +122,21 @@ int32_t VyrGpsDevDeInit() noexcept {
         VYR_LOG_INF("Device has already deinit or Uninitialized!\n");
         return 0;
     }
+    // Exclusive mode belongs to the terminal, not to the descriptor: another
+    // descriptor still open on it (a watcher, a child that inherited this one)
+    // would keep it after the close. The lock goes with the close.
+    ioctl(fd, TIOCNXCL);
     // 0: the platform has released (closed) the descriptor; otherwise it is
-    // still open and a later call tries again with the same one.
+    // still open, still held, and a later call tries again with the same one.
     const int32_t result = VYR_UART_DeInit(fd);
     if (result != 0) {
+        ioctl(fd, TIOCEXCL);
         VYR_LOG_ERR("uart Deinit failed\n");
         return result;
     }
+    dropBufferedInput();
     mng::setDeviceFd(kClosed);
     return 0;
-}
-
-uint32_t GpsGetRawData(GpsDevData* gpsData, int32_t timeoutMs) noexcept {
-    if (gpsData == nullptr) {
-        VYR_LOG_DBG("gpsData is NULL pointer!\n");
-        return VYR_GPS_E_DEV_BAD_REQUEST;
-    }
-    if (gpsData->len > 1) {
-        VYR_LOG_ERR("Too much data acquired at one time len:%d!\n", static_cast<int>(gpsData->len));
-        return VYR_GPS_E_DEV_BAD_REQUEST;
-    }
-    const int fd = mng::deviceFd();
-    if (fd == kClosed) {
-        return VYR_GPS_E_DEV_NOT_OPEN;
-    }
-
-    int ready;
-    if (fitsFdSet(fd)) {
-        // Truncating division: 1500 ms waits 1 s and 500000 us.
-        timeval timeout{};
-        timeout.tv_sec = timeoutMs / 1000;
-        timeout.tv_usec = (timeoutMs % 1000) * 1000;
-        // Linux leaves the time not yet waited in timeout, so a retry after a
-        // signal keeps the whole wait within timeoutMs.
-        do {
-            fd_set readSet;
-            FD_ZERO(&readSet);
-            FD_SET(fd, &readSet);
-            ready = select(fd + 1, &readSet, nullptr, nullptr, &timeout);
-        } while (ready < 0 && errno == EINTR);
-    } else {
-        ready = -1;
-        errno = EBADF;
-    }
-    if (ready < 0) {
-        if (errno == EAGAIN) {
-            return VYR_GPS_E_DEV_AGAIN;
-        }
-        VYR_LOG_DBG("select failed!\n");
-        return VYR_GPS_E_DEV_INPUT;
-    }
-    if (ready == 0) {
-        gpsData->readLen = 0;
-        return VYR_GPS_E_DEV_TIMEOUT;
-    }
-
-    // One byte whatever len (0 or 1) asks for. A count of 0 is end of file on
-    // the line (a hung-up terminal): a success with nothing read.
-    ssize_t count;
-    do {
-        count = read(fd, &gpsData->data, 1);
-    } while (count < 0 && errno == EINTR);
-    if (count >= 0) {
-        gpsData->readLen = static_cast<uint32_t>(count);
-        return kOk;
-    }
-    gpsData->readLen = 0;
-    if (errno == EAGAIN) {
-        VYR_LOG_INF("No data readable!\n");
-        return VYR_GPS_E_DEV_AGAIN;
-    }
-    VYR_LOG_ERR("read data faild!\n");
-    return VYR_GPS_E_DEV_INPUT;
 }
 
 }  // namespace vyr::dev
@@ -182,10 +149,6 @@ int32_t VyrGpsDevInit(void) {
 
 int32_t VyrGpsDevDeInit(void) {
     return vyr::dev::VyrGpsDevDeInit();
-}
-
-uint32_t GpsGetRawData(GpsDevData* gpsData, int32_t timeoutMs) {
-    return vyr::dev::GpsGetRawData(gpsData, timeoutMs);
 }
 
 }  // extern "C"

@@ -3,9 +3,11 @@
 // Each sentence is classified by the first group (GGA, GSA, RMC, GPS GSV,
 // BeiDou GSV) whose name occurs anywhere in its text, stored into its slot of
 // the raw set and the epoch is dispatched as soon as its completion mask is
-// set. Stores into the raw set, the parse and the clearing are made under
-// recordLock so that pull copies on other threads always see one whole state;
-// the collection header is touched only by the reader thread.
+// set. The reader holds mngLock throughout, so the data callbacks run under
+// the same hold as the sentence's NMEA callbacks. Stores into the raw set, the
+// parse and the clearing are made under recordLock so that pull copies on
+// other threads always see one whole state; the collection header is touched
+// only by the reader thread.
 #include "manager/collector.h"
 
 #include <cstddef>
@@ -244,7 +246,6 @@ int32_t GPS_DataProc() noexcept {
     if (parseResult != 0) {
         VYR_LOG_ERR("Parser GPS Raw data failed!\n");
     }
-    MutexGuard callbacks(mngLock());
     invokeDataCallbacksLocked(&mng.msgPacket);
     MutexGuard record(mng.recordLock);
     mng.rawHeader = GpsRawHeader{};

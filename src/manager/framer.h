@@ -3,10 +3,10 @@
 // shares (it writes a whole sentence into the same buffer).
 //
 // One framer belongs to one run of the reader thread; it takes no lock. It is
-// usable without a thread: one byte at a time (frameByte, as the reader reads
-// the device) or a run of bytes at a time (frame: tests, fuzz targets, benches
-// and any source that delivers more than a byte per read). Both share one state
-// and one set of rules, so they may be mixed.
+// usable without a thread: a run of bytes at a time (frame, as the reader
+// frames what each device read gives) or one byte at a time (frameByte: the
+// rules written out byte by byte, for tests, fuzz targets and benches). Both
+// share one state and one set of rules, so they may be mixed.
 #pragma once
 
 #include <array>

@@ -1,9 +1,6 @@
 // The framer's run entry point, Framer::frame: a run of bytes at a time, with
 // the length kept in a register across ordinary bytes and those bytes copied a
-// word at a time. For the harnesses (tests, fuzz targets, benches) and any
-// source that delivers more than a byte per read; the library's reader reads
-// the device one byte at a time and uses frameByte, so the shared object does
-// not carry this code.
+// word at a time. The reader frames each run the device read gives with it.
 #pragma once
 
 #include <bit>

@@ -4,8 +4,9 @@
 // Locks:
 //  - mngLock guards the callback slots, every callback invocation and the
 //    clearing of the collected epoch after delivery. Callbacks run with it
-//    held. It checks its owner (an error-checking mutex): locked again by the
-//    thread that holds it, it answers EDEADLK instead of hanging, which is how
+//    held; the reader takes it once per sentence, for the NMEA callbacks and
+//    the collection, parse and delivery that follow. It checks its owner (an error-checking mutex):
+//    locked again by the thread that holds it, it answers EDEADLK instead of hanging, which is how
 //    the registry recognises a call from inside a callback. It lives beside
 //    the manager (see mngLock()): its initialiser is not all zeros.
 //  - recordLock guards msgPacket, gpsRawData (with rawHeader) and locScratch

@@ -1,17 +1,22 @@
 // Reader thread body. Each pass takes one whole sentence from the simulated
-// source, or one byte from the serial device (waiting at most 500 ms) for the
-// framer; every sentence goes to the NMEA callbacks, then to the collector.
-// runFlag is looked at between passes, so Stop is noticed within one pass.
+// source, or the bytes the serial device has (waiting at most 500 ms for
+// them), which it frames up to the first sentence end; every sentence goes to
+// the NMEA callbacks, then to the collector. A pass hands on at most one
+// sentence, as when the device was read a byte at a time: runFlag is looked at
+// between passes, so Stop is noticed within one pass, and bytes after the
+// sentence stay in the device's buffer for the next pass (or the next Start).
 #include "manager/reader_thread.h"
 
 #include <sys/prctl.h>
 #include <unistd.h>
 
 #include "common/log.h"
+#include "common/mutex_guard.h"
 #include "device/serial_device.h"
 #include "manager/collector.h"
-#include "manager/framer.h"
+#include "manager/framer_run.h"
 #include "manager/gps_manager.h"
+#include "manager/registry.h"
 
 namespace vyr::mng {
 
@@ -49,14 +54,7 @@ public:
     ReaderThreadMark& operator=(const ReaderThreadMark&) = delete;
 };
 
-// NMEA callbacks first (under mngLock), then the collector, which may parse
-// and deliver a completed epoch. The sentence is handed on in place.
-void handOn(const Framer& framer) noexcept {
-    GPS_Notify_Nmea_Packet(framer.sentence(), framer.length());
-    GPSPARSER_MsgProc(framer.sentence());
-}
-
-void readerPass(GpsManager& mng, Framer& framer, GpsDevData& request) noexcept {
+void readerPass(GpsManager& mng, Framer& framer) noexcept {
     // A pass uses the source it read here, even if it is replaced meanwhile.
     const GpsSimulatorFn simulator = mng.simulatorFn.load(std::memory_order_acquire);
     if (simulator != nullptr) {
@@ -64,11 +62,12 @@ void readerPass(GpsManager& mng, Framer& framer, GpsDevData& request) noexcept {
         if (count > 0) {
             framer.takeSimulated(count);
             mng.dataReceived.store(1, std::memory_order_relaxed);
-            handOn(framer);
+            handOnSentence(framer.sentence(), framer.length());
             return;
         }
     }
-    const uint32_t result = dev::GpsGetRawData(&request, dev::kReadTimeoutMs);
+    std::span<const uint8_t> run;
+    const uint32_t result = dev::readRun(dev::kReadTimeoutMs, run);
     if (result == VYR_GPS_E_DEV_INPUT) {
         VYR_LOG_ERR_IN("MNG_GPS_MsgReadThread", "error\n");
         usleep(kInputFailurePauseUs);
@@ -78,17 +77,27 @@ void readerPass(GpsManager& mng, Framer& framer, GpsDevData& request) noexcept {
     if (result != VYR_GPS_OK) {
         return;
     }
-    if (request.readLen == 0) {
+    if (run.empty()) {
         pauseAfterEndOfFile(mng);
         return;
     }
     mng.dataReceived.store(1, std::memory_order_relaxed);
-    if (framer.frameByte(request.data)) {
-        handOn(framer);
+    const uint8_t* const end = run.data() + run.size();
+    const uint8_t* const ended = framer.frame(run.data(), end);
+    // Taken before the callbacks run: from here the bytes are the framer's.
+    dev::takeFromRun(static_cast<size_t>((ended != nullptr ? ended : end) - run.data()));
+    if (ended != nullptr) {
+        handOnSentence(framer.sentence(), framer.length());
     }
 }
 
 }  // namespace
+
+void handOnSentence(const char* sentence, uint32_t length) noexcept {
+    const MutexGuard lock(mngLock());
+    notifyNmeaLocked(sentence, length);
+    GPSPARSER_MsgProc(sentence);
+}
 
 bool onReaderThread() noexcept {
     return tOnReaderThread;
@@ -104,14 +113,12 @@ void* MNG_GPS_MsgReadThread(void* /*arg*/) {
     const ReaderThreadMark mark;
 
     GpsManager& mng = manager();
-    GpsDevData request{};
-    request.len = 1;
     Framer framer;  // idle, length 0: a sentence cut by the last Stop is lost
 
     // runFlag was set by Start before this thread existed; Stop clears it and
     // joins, which orders everything this thread did before the join.
     while (mng.runFlag.load(std::memory_order_relaxed) != 0) {
-        readerPass(mng, framer, request);
+        readerPass(mng, framer);
     }
     return nullptr;
 }

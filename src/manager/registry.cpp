@@ -97,6 +97,14 @@ void invokeDataCallbacksLocked(const GpsMsgPacket* record) noexcept {
     }
 }
 
+void notifyNmeaLocked(const char* sentence, uint32_t len) noexcept {
+    for (const GpsCallbackReg& slot : manager().nmeaCbk) {
+        if (slot.callback != nullptr) {
+            reinterpret_cast<GpsNmeaCallback>(slot.callback)(sentence, len, slot.userData);
+        }
+    }
+}
+
 }  // namespace vyr::mng
 
 using vyr::mng::changeSlots;
@@ -120,16 +128,13 @@ uint32_t VYR_GPSPARSER_UnregNMEARecvCbk(const GpsCallbackReg* reg) {
     return changeSlots(manager().nmeaCbk, reg, false, "VYR_GPSPARSER_UnregNMEARecvCbk");
 }
 
-// Reader thread: runs the NMEA callbacks, first slot then second, with mngLock
-// held for both so that an unregistration waits for a call in progress. Called
-// again from inside one of them, it runs them under the hold it already has.
+// Runs the NMEA callbacks, first slot then second, with mngLock held for both
+// so that an unregistration waits for a call in progress. Called again from
+// inside one of them, it runs them under the hold it already has. The reader
+// itself notifies under the hold it takes for the whole sentence.
 int32_t GPS_Notify_Nmea_Packet(const char* sentence, uint32_t len) {
     const vyr::mng::CallbackLock lock;
-    for (const GpsCallbackReg& slot : manager().nmeaCbk) {
-        if (slot.callback != nullptr) {
-            reinterpret_cast<GpsNmeaCallback>(slot.callback)(sentence, len, slot.userData);
-        }
-    }
+    vyr::mng::notifyNmeaLocked(sentence, len);
     return 0;
 }
 

@@ -10,4 +10,8 @@ namespace vyr::mng {
 // The caller holds mngLock (GPS_DataProc).
 void invokeDataCallbacksLocked(const GpsMsgPacket* record) noexcept;
 
+// Calls the NMEA callbacks, first slot then second, with one sentence. The
+// caller holds mngLock (the reader, GPS_Notify_Nmea_Packet).
+void notifyNmeaLocked(const char* sentence, uint32_t len) noexcept;
+
 }  // namespace vyr::mng

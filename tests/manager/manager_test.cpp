@@ -14,8 +14,10 @@
 #include <thread>
 #include <tuple>
 
+#include "common/mutex_guard.h"
 #include "manager/collector.h"
 #include "manager/gps_manager.h"
+#include "manager/reader_thread.h"
 #include "nmea/parsers.h"
 #include "vyr_platform.h"
 
@@ -33,6 +35,16 @@ std::string nmea(const std::string& t) {
     if (t[0] == 'S') return "$GPGSA,A,3," + t.substr(1) + ",,,,,,,,,,2.5,1.3,2.1";
     if (t[0] != 'P' && t[0] != 'B') return t;
     return (t[0] == 'P' ? "$GPGSV," : "$BDGSV,") + t.substr(1, 1) + "," + t.substr(2) + ",08";
+}
+
+// The collector and the dispatch as the reader calls them: mngLock held.
+int32_t collect(const char* sentence) {
+    const MutexGuard lock(mng::mngLock());
+    return mng::GPSPARSER_MsgProc(sentence);
+}
+int32_t dispatch() {
+    const MutexGuard lock(mng::mngLock());
+    return mng::GPS_DataProc();
 }
 
 // Recording callbacks (run on the feeding thread): F 0 appends the tag its
@@ -77,8 +89,7 @@ TEST_P(Registry, ResultsAndCallOrder) {
     ASSERT_EQ(registry(1 - kind, 1, 'A') | registry(1 - kind, 1, 'C'), 0u);
     for (const char* s = row.c_str(); *s != ' '; s += 3)
         EXPECT_EQ(registry(kind, s[0] == '+', s[1]), codes[s[2] - '0']) << s;
-    for (const size_t k : {kind, 1 - kind})
-        k ? GPS_Notify_Nmea_Packet("$X", 2) : mng::GPS_DataProc();
+    for (const size_t k : {kind, 1 - kind}) k ? GPS_Notify_Nmea_Packet("$X", 2) : dispatch();
     EXPECT_EQ(gCalls, row.substr(row.find(' ') + 1) + "CA");
 }
 
@@ -111,7 +122,7 @@ TEST_P(Bursts, DeliveredOnceWhenComplete) {
     GpsMsgPacket reference{};  // the record is kept between epochs
     testing::internal::CaptureStdout();
     for (size_t i = 0, done = 0; i < stream.size(); ++i) {
-        mng::GPSPARSER_MsgProc(stream[i].c_str());
+        collect(stream[i].c_str());
         const std::string set = done < sets.size() ? sets[done] : "";
         const bool completes = !set.empty() && hex(*std::max_element(set.begin(), set.end())) == i;
         ASSERT_EQ(gDeliveries.size(), done += completes) << "after sentence " << i;
@@ -156,7 +167,7 @@ TEST(Manager, GsvCountersReadAsSscanf) {
           "$GPGSV,99999999999999999999,1,", "$BDGSV,7,4,", "$BDGSV,2,+2,", "x$GPGSV,3,3,",
           "$GLGSV,1,1,04,$GPGSV,2,2,", "$GPGSV", "$GPGSV,\v\f\r\n-2,1"}) {
         const mng::GpsRawHeader& header = manager().rawHeader = {mng::kFlagGga, 0, 0, 0, 0};
-        mng::GPSPARSER_MsgProc(text);
+        collect(text);
         const bool beidou = std::strstr(text, "BDGSV") != nullptr;
         auto [total, number] = gsvCounters(text, beidou);
         if (number < 1 || number > 4) total = number = 0;
@@ -169,7 +180,7 @@ TEST(Manager, GsvCountersReadAsSscanf) {
                                               {"$GPGSV,4294967298,2,", 4, 2},
                                               {"$GPGSV,-4294967298,1,", INT32_MIN, 1}}) {
         const mng::GpsRawHeader& header = manager().rawHeader = {mng::kFlagGga, 0, 0, 0, 0};
-        mng::GPSPARSER_MsgProc(text);
+        collect(text);
         EXPECT_EQ(header.gpGsvTotal, total) << text;
         EXPECT_EQ(header.gpGsvNum, number) << text;
     }
@@ -230,7 +241,7 @@ TEST(Manager, CapturesDeliverAsModelled) {
             const unsigned bits[] = {1, 2, 4, gsvBit << 4, gsvBit << 5, 0};
             flags |= group == 0 || (flags & 1) ? bits[group] : 0;
             gDeliveries.clear();
-            mng::GPSPARSER_MsgProc(s.c_str());
+            collect(s.c_str());
             ASSERT_EQ(gDeliveries.size(), (flags & mask) == mask ? 1u : 0u) << entry.path() << s;
             deliveries += (flags & mask) == mask;
             flags = (flags & mask) == mask ? 0 : flags;
@@ -264,8 +275,7 @@ TEST(Manager, ConcurrentCopiesAreWholeEpochs) {
     for (int n = 0; n < 600; ++n) {  // this thread plays the reader
         const std::string k = std::to_string(n % 300);
         for (const std::string& s : {nmea("G" + k), nmea("S4"), nmea("R" + k), nmea("P11")}) {
-            GPS_Notify_Nmea_Packet(s.c_str(), static_cast<uint32_t>(s.size()));
-            mng::GPSPARSER_MsgProc(s.c_str());
+            mng::handOnSentence(s.c_str(), static_cast<uint32_t>(s.size()));
         }
     }
     stop = 1;
