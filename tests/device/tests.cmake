@@ -2,3 +2,13 @@
 vyr_add_gtest(serial_device_test
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/serial_device_test.cpp
   DEVICE)
+
+# The port held exclusively: a forked second opener, and the tool's message.
+vyr_add_gtest(exclusive_port_test
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/exclusive_port_test.cpp
+  DEVICE)
+if(TARGET vyr-gps AND NOT CMAKE_CROSSCOMPILING)
+  target_compile_definitions(exclusive_port_test PRIVATE
+    VYR_TEST_TOOL_PATH="$<TARGET_FILE:vyr-gps>")
+  add_dependencies(exclusive_port_test vyr-gps)
+endif()

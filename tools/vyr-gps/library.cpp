@@ -1,5 +1,7 @@
 #include "library.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -49,7 +51,22 @@ std::string hex(uint32_t code) {
     return text;
 }
 
+bool deviceInUse(const std::string& device) {
+    // Never read, never configured, never the controlling terminal: a look at
+    // whether a holder's exclusive mode refuses the open or its lock is taken.
+    const int fd = open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        return errno == EBUSY;
+    }
+    const bool held = flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+    close(fd);
+    return held;
+}
+
 std::string initFailure(const std::string& device, uint32_t code) {
+    if (deviceInUse(device)) {
+        return device + " is in use by another program";
+    }
     std::string reason = "the library could not open it";
     if (access(device.c_str(), F_OK) != 0 || access(device.c_str(), R_OK | W_OK) != 0) {
         reason = std::strerror(errno);

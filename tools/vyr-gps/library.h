@@ -39,7 +39,11 @@ private:
 
 // Init and Start. ToolError when either fails (nothing is left running).
 void startLibrary(const std::string& device);
-// Why Init failed, in the device's own terms (missing, not accessible).
+// True when another program holds the device: the library takes it
+// exclusively (exclusive mode and an advisory lock) while it is open.
+[[nodiscard]] bool deviceInUse(const std::string& device);
+// Why Init failed, in the device's own terms (in use by another program,
+// missing, not accessible).
 [[nodiscard]] std::string initFailure(const std::string& device, uint32_t code);
 // Stop and Deinit. ToolError when either fails.
 void stopLibrary();
