@@ -25,3 +25,9 @@ vyr_add_gtest(hangup_test
 target_compile_definitions(hangup_test PRIVATE
   VYR_TEST_SERVICE_COMMAND="${_vyr_service_command}")
 add_dependencies(hangup_test hangup_service)
+
+# The reader's deliveries whatever runs the line gives, against the framing
+# rules applied byte by byte.
+vyr_add_gtest(delivery_test
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/delivery_test.cpp
+  DEVICE)
