@@ -12,3 +12,10 @@ if(TARGET vyr-gps AND NOT CMAKE_CROSSCOMPILING)
     VYR_TEST_TOOL_PATH="$<TARGET_FILE:vyr-gps>")
   add_dependencies(exclusive_port_test vyr-gps)
 endif()
+
+# Every failure of the device layer, played through wrapped select, read and
+# open of the device, and the reader around buffered bytes.
+vyr_add_gtest(line_input_test
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/line_input_test.cpp
+  LINK_OPTIONS -Wl,--wrap=select,--wrap=read,--wrap=open,--wrap=open64
+  DEVICE)
