@@ -266,7 +266,15 @@ typedef struct GpsDevData {
 /* ------------------------------------------------------------------------ */
 
 /* 0; VYR_GPS_E_STATE when already initialised; VYR_GPS_E_INIT_DEVICE when the
- * serial port cannot be opened (a later Init tries again).
+ * serial port cannot be opened or another opener holds it (a later Init tries
+ * again).
+ * The port is held exclusively until Deinit, so that two programs never read
+ * alternate bytes of one line: an advisory flock(LOCK_EX | LOCK_NB), which
+ * every program linking this library takes, and the terminal's exclusive mode
+ * (TIOCEXCL), which refuses any further open except by a process with
+ * CAP_SYS_ADMIN. A second Init on a held port, in another process or this one,
+ * fails at once without touching the line. Descriptors opened on the port
+ * before Init keep working.
  * The port is opened read-write without O_NOCTTY. A process that is a session
  * leader without a controlling terminal (a systemd service, a daemon after
  * setsid) therefore gets the port as its controlling terminal, and when the
@@ -343,14 +351,15 @@ VYR_GPS_API uint32_t VYR_GPSPARSER_ReadNmea(GpsRawData* gpsRawData);
 /* Serial device layer                                                       */
 /* ------------------------------------------------------------------------ */
 
-/* Opens and configures the port (raw 9600 8N1); 0, also when already open;
- * -1 when it cannot be opened. */
+/* Opens, holds exclusively and configures the port (raw 9600 8N1); 0, also
+ * when already open; -1 when it cannot be opened or another opener holds it. */
 VYR_GPS_API int32_t VyrGpsDevInit(void);
-/* Releases the port; 0 when released or not open, else the platform's
- * non-zero result (the port stays open). */
+/* Gives up exclusive use and releases the port; 0 when released or not open,
+ * else the platform's non-zero result (the port stays open and held). */
 VYR_GPS_API int32_t VyrGpsDevDeInit(void);
 /* Reads at most one byte, waiting up to timeoutMs. 0 with readLen 0 or 1, or
- * one of VYR_GPS_E_DEV_*. Reader thread only. */
+ * one of VYR_GPS_E_DEV_*. Reader thread only. The line is read a run at a
+ * time: a byte already read is returned at once. */
 VYR_GPS_API uint32_t GpsGetRawData(GpsDevData* gpsData, int32_t timeoutMs);
 
 /* ------------------------------------------------------------------------ */

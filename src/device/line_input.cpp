@@ -5,7 +5,6 @@
 #include <sys/select.h>
 #include <unistd.h>
 
-#include <array>
 #include <cerrno>
 
 #include "common/log.h"
@@ -15,24 +14,11 @@
 
 namespace vyr::dev {
 
+constinit LineInput gLineInput{};
+
 namespace {
 
 inline constexpr int32_t kClosed = -1;
-// The log lines of a read carry the one-byte read's name, whichever entry made it.
-inline constexpr char kReadOperation[] = "GpsGetRawData";
-
-// Bytes read from the open descriptor and not yet handed on: [begin, end).
-struct LineInput {
-    std::array<uint8_t, kReadBufferSize> bytes;
-    uint16_t begin;
-    uint16_t end;
-};
-static_assert(kReadBufferSize <= UINT16_MAX, "run positions are 16-bit");
-constinit LineInput gInput{};
-
-[[nodiscard]] bool buffered() noexcept {
-    return gInput.begin < gInput.end;
-}
 
 // select() can only watch descriptors below FD_SETSIZE; FD_SET beyond it
 // writes past the set.
@@ -40,14 +26,10 @@ constinit LineInput gInput{};
     return fd >= 0 && fd < FD_SETSIZE;
 }
 
-struct LineRead {
-    uint32_t result;  // kOk or a VYR_GPS_E_DEV_* code
-    bool answered;    // select returned: a one-byte request's readLen is written
-};
-
 // Waits up to timeoutMs for the line, then reads every byte waiting (up to the
-// buffer) into the empty buffer; end of file leaves it empty.
-LineRead readLine(int fd, int32_t timeoutMs) noexcept {
+// buffer) into the empty buffer; end of file leaves it empty. readLen is set
+// to 0 where a one-byte request's is: on a timeout and a failed read.
+uint32_t readLine(int fd, int32_t timeoutMs, uint32_t& readLen) noexcept {
     int ready;
     if (fitsFdSet(fd)) {
         // Truncating division: 1500 ms waits 1 s and 500000 us.
@@ -68,57 +50,49 @@ LineRead readLine(int fd, int32_t timeoutMs) noexcept {
     }
     if (ready < 0) {
         if (errno == EAGAIN) {
-            return {VYR_GPS_E_DEV_AGAIN, false};
+            return VYR_GPS_E_DEV_AGAIN;
         }
-        VYR_LOG_DBG_IN(kReadOperation, "select failed!\n");
-        return {VYR_GPS_E_DEV_INPUT, false};
+        VYR_LOG_DBG_IN("GpsGetRawData", "select failed!\n");
+        return VYR_GPS_E_DEV_INPUT;
     }
+    readLen = 0;
     if (ready == 0) {
-        return {VYR_GPS_E_DEV_TIMEOUT, true};
+        return VYR_GPS_E_DEV_TIMEOUT;
     }
     // A count of 0 is end of file on the line (a hung-up terminal).
     ssize_t count;
     do {
-        count = read(fd, gInput.bytes.data(), gInput.bytes.size());
+        count = read(fd, gLineInput.bytes, sizeof gLineInput.bytes);
     } while (count < 0 && errno == EINTR);
     if (count >= 0) {
-        gInput.begin = 0;
-        gInput.end = static_cast<uint16_t>(count);
-        return {kOk, true};
+        gLineInput.begin = 0;
+        gLineInput.end = static_cast<uint16_t>(count);
+        return kOk;
     }
     if (errno == EAGAIN) {
-        VYR_LOG_INF_IN(kReadOperation, "No data readable!\n");
-        return {VYR_GPS_E_DEV_AGAIN, true};
+        VYR_LOG_INF_IN("GpsGetRawData", "No data readable!\n");
+        return VYR_GPS_E_DEV_AGAIN;
     }
-    VYR_LOG_ERR_IN(kReadOperation, "read data faild!\n");
-    return {VYR_GPS_E_DEV_INPUT, true};
+    VYR_LOG_ERR_IN("GpsGetRawData", "read data faild!\n");
+    return VYR_GPS_E_DEV_INPUT;
 }
 
 }  // namespace
 
-uint32_t readRun(int32_t timeoutMs, std::span<const uint8_t>& run) noexcept {
+uint32_t readRun(int32_t timeoutMs, std::span<const uint8_t>& run, uint32_t& readLen) noexcept {
     const int fd = mng::deviceFd();
     if (fd == kClosed) {
         return VYR_GPS_E_DEV_NOT_OPEN;
     }
-    if (!buffered()) {
-        const LineRead line = readLine(fd, timeoutMs);
-        if (line.result != kOk) {
-            return line.result;
+    if (gLineInput.begin >= gLineInput.end) {
+        const uint32_t result = readLine(fd, timeoutMs, readLen);
+        if (result != kOk) {
+            return result;
         }
     }
-    run = std::span<const uint8_t>(gInput.bytes.data() + gInput.begin,
-                                   static_cast<size_t>(gInput.end - gInput.begin));
+    run = std::span<const uint8_t>(gLineInput.bytes + gLineInput.begin,
+                                   static_cast<size_t>(gLineInput.end - gLineInput.begin));
     return kOk;
-}
-
-void takeFromRun(size_t count) noexcept {
-    gInput.begin = static_cast<uint16_t>(gInput.begin + count);
-}
-
-void dropBufferedInput() noexcept {
-    gInput.begin = 0;
-    gInput.end = 0;
 }
 
 uint32_t GpsGetRawData(GpsDevData* gpsData, int32_t timeoutMs) noexcept {
@@ -130,24 +104,16 @@ uint32_t GpsGetRawData(GpsDevData* gpsData, int32_t timeoutMs) noexcept {
         VYR_LOG_ERR("Too much data acquired at one time len:%d!\n", static_cast<int>(gpsData->len));
         return VYR_GPS_E_DEV_BAD_REQUEST;
     }
-    const int fd = mng::deviceFd();
-    if (fd == kClosed) {
-        return VYR_GPS_E_DEV_NOT_OPEN;
-    }
     // One byte whatever len (0 or 1) asks for: a buffered one at once, else
     // the first of what the line gives. End of file is a success with nothing.
-    if (!buffered()) {
-        const LineRead line = readLine(fd, timeoutMs);
-        if (line.answered) {
-            gpsData->readLen = 0;
-        }
-        if (line.result != kOk || !buffered()) {
-            return line.result;
-        }
+    std::span<const uint8_t> run;
+    const uint32_t result = readRun(timeoutMs, run, gpsData->readLen);
+    if (result == kOk && !run.empty()) {
+        gpsData->data = run[0];
+        gpsData->readLen = 1;
+        ++gLineInput.begin;
     }
-    gpsData->data = gInput.bytes[gInput.begin++];
-    gpsData->readLen = 1;
-    return kOk;
+    return result;
 }
 
 }  // namespace vyr::dev

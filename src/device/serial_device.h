@@ -38,15 +38,32 @@ inline constexpr size_t kReadBufferSize = 256;
 // VYR_GPS_E_DEV_* codes. A byte already buffered is handed on at once.
 [[nodiscard]] uint32_t GpsGetRawData(GpsDevData* gpsData, int32_t timeoutMs) noexcept;
 
+// Bytes read from the open descriptor and not yet handed on: [begin, end).
+// Reader thread, and open and release while no reader runs.
+struct LineInput {
+    uint8_t bytes[kReadBufferSize];
+    uint16_t begin;
+    uint16_t end;
+};
+static_assert(kReadBufferSize <= UINT16_MAX, "run positions are 16-bit");
+[[gnu::visibility("hidden")]] extern constinit LineInput gLineInput;
+
 // The reader's read: the bytes read and not yet taken, or, when none are
 // left, what one wait of up to timeoutMs and one read give. Results and log
-// lines as GpsGetRawData. On 0 the run stays buffered until takeFromRun; an
-// empty run is end of file.
-[[nodiscard]] uint32_t readRun(int32_t timeoutMs, std::span<const uint8_t>& run) noexcept;
+// lines as GpsGetRawData, and readLen written where its request's is. On 0 the
+// run stays buffered until takeFromRun; an empty run is end of file.
+[[nodiscard]] uint32_t readRun(int32_t timeoutMs, std::span<const uint8_t>& run,
+                               uint32_t& readLen) noexcept;
+
 // Marks the first count bytes of the run readRun gave as handed on.
-void takeFromRun(size_t count) noexcept;
+inline void takeFromRun(size_t count) noexcept {
+    gLineInput.begin = static_cast<uint16_t>(gLineInput.begin + count);
+}
 
 // Forgets the buffered bytes: the descriptor they came from is new or gone.
-void dropBufferedInput() noexcept;
+inline void dropBufferedInput() noexcept {
+    gLineInput.begin = 0;
+    gLineInput.end = 0;
+}
 
 }  // namespace vyr::dev

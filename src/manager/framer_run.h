@@ -3,7 +3,6 @@
 // word at a time. The reader frames each run the device read gives with it.
 #pragma once
 
-#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -27,27 +26,6 @@ inline constexpr Word kHighs = kOnes * 0x80;
 constexpr Word mayHoldFraming(Word word) {
     return (word - kOnes * 0x25) & ~word & kHighs;
 }
-// Position in memory order of the first byte that mayHoldFraming flagged.
-// Every byte before it is ordinary (a flag can be false, never missing);
-// the flagged byte itself then goes byte by byte.
-inline size_t firstFlaggedByte(Word flagged) {
-    if constexpr (std::endian::native == std::endian::little) {
-        return static_cast<size_t>(std::countr_zero(flagged)) / 8;
-    } else {
-        return static_cast<size_t>(std::countl_zero(flagged)) / 8;
-    }
-}
-
-// The bits of the bytes from position first on, in memory order.
-inline Word bytesFrom(size_t first) {
-    if (first == 0) return ~Word{0};
-    if constexpr (std::endian::native == std::endian::little) {
-        return ~Word{0} << (8 * first);
-    } else {
-        return ~Word{0} >> (8 * first);
-    }
-}
-
 // One byte of value b at byte position i of a word of "0"s.
 constexpr Word withByte(uint8_t b, size_t i) {
     return (kOnes * '0' & ~(Word{0xFF} << (8 * i))) | Word{b} << (8 * i);
@@ -68,7 +46,9 @@ inline const uint8_t* Framer::frame(const uint8_t* data, const uint8_t* end) noe
         if (length < kMaxSentenceLength) {
             // An open sentence with room left: append ordinary bytes up to the
             // first framing byte, the end of the input or a full buffer, a
-            // word at a time while whole words fit, then byte by byte.
+            // word at a time while whole words fit and none of their bytes is
+            // flagged, then byte by byte. A word is stored only when all of it
+            // is text, so the zeros after the text stay.
             char* const text = buffer_.data();
             const size_t room = kMaxSentenceLength - length;
             const size_t available = static_cast<size_t>(end - p);
@@ -76,26 +56,10 @@ inline const uint8_t* Framer::frame(const uint8_t* data, const uint8_t* end) noe
             while (static_cast<size_t>(stop - p) >= kWordSize) {
                 Word word;
                 std::memcpy(&word, p, kWordSize);
-                const Word flagged = mayHoldFraming(word);
-                if (flagged == 0) {
-                    std::memcpy(text + length, &word, kWordSize);
-                    p += kWordSize;
-                    length += kWordSize;
-                    continue;
-                }
-                // The bytes before the first flagged one are ordinary: merge
-                // them into the buffer, leaving the bytes after them as they
-                // were. The flagged byte is then decided on its own.
-                const size_t ordinary = firstFlaggedByte(flagged);
-                const Word keep = bytesFrom(ordinary);
-                Word old;
-                std::memcpy(&old, text + length, kWordSize);
-                word = (word & ~keep) | (old & keep);
+                if (mayHoldFraming(word) != 0) break;  // decided byte by byte below
                 std::memcpy(text + length, &word, kWordSize);
-                p += ordinary;
-                length += static_cast<uint32_t>(ordinary);
-                if (isFraming(*p)) break;
-                text[length++] = static_cast<char>(*p++);
+                p += kWordSize;
+                length += kWordSize;
             }
             for (; p != stop && !isFraming(*p); ++p) text[length++] = static_cast<char>(*p);
             state_ = length;

@@ -67,7 +67,8 @@ void readerPass(GpsManager& mng, Framer& framer) noexcept {
         }
     }
     std::span<const uint8_t> run;
-    const uint32_t result = dev::readRun(dev::kReadTimeoutMs, run);
+    uint32_t unused = 0;
+    const uint32_t result = dev::readRun(dev::kReadTimeoutMs, run, unused);
     if (result == VYR_GPS_E_DEV_INPUT) {
         VYR_LOG_ERR_IN("MNG_GPS_MsgReadThread", "error\n");
         usleep(kInputFailurePauseUs);
