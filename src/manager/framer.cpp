@@ -8,14 +8,14 @@ namespace vyr::mng {
 
 bool Framer::frameOther(uint8_t byte) noexcept {
     const bool lineEnd = byte == '\r' || byte == '\n';
+    // Ordinary bytes of an open sentence with room left never come here (both
+    // entry points store them): inside a sentence this is an overflowing byte
+    // or a "$".
     if (inSentence() && !lineEnd) {
         if (length() >= kMaxSentenceLength) {
             discardOverflow(byte);  // also a "$": no new sentence starts
-        } else if (byte == '$') {
-            startSentence();  // the text collected so far is dropped
         } else {
-            buffer_[length()] = static_cast<char>(byte);
-            ++state_;
+            startSentence();  // "$": the text collected so far is dropped
         }
         return false;
     }
