@@ -32,41 +32,39 @@ constexpr int32_t kMaxGsvMessages = 4;
 // text holds names of several groups.
 enum class Group : uint8_t { Gga = 1, Gsa, Rmc, GpGsv, BdGsv, None };
 
-// Group of the five-letter name starting at text, or None. The names are
-// GNGGA BDGGA GPGGA | GPGSA GNGSA | GNRMC GPRMC | GPGSV | BDGSV. Compares
-// stop at the first mismatch, and a NUL never matches, so nothing past the
-// end of the text is read.
-constexpr Group groupOfNameAt(const char* text) noexcept {
-    if (text[0] == 'G') {
-        const char talker = text[1];
-        if (talker != 'N' && talker != 'P') {
-            return Group::None;
-        }
-        if (text[2] == 'G') {
-            if (text[3] == 'G') {
-                return text[4] == 'A' ? Group::Gga : Group::None;
-            }
-            if (text[3] == 'S') {
-                if (text[4] == 'A') {
-                    return Group::Gsa;
-                }
-                if (text[4] == 'V' && talker == 'P') {
-                    return Group::GpGsv;
-                }
-            }
-            return Group::None;
-        }
-        return (text[2] == 'R' && text[3] == 'M' && text[4] == 'C') ? Group::Rmc : Group::None;
+// Group of the five-letter name starting at the "G" at g, or None: GNGGA
+// GPGGA | GPGSA GNGSA | GNRMC GPRMC | GPGSV. Compares stop at the first
+// mismatch, and a NUL never matches, so nothing past the end of the text is
+// read.
+constexpr Group groupOfGName(const char* g) noexcept {
+    const char talker = g[1];
+    if (talker != 'N' && talker != 'P') {
+        return Group::None;
     }
-    if (text[0] == 'B' && text[1] == 'D' && text[2] == 'G') {
-        if (text[3] == 'G' && text[4] == 'A') {
-            return Group::Gga;
+    if (g[2] == 'G') {
+        if (g[3] == 'G') {
+            return g[4] == 'A' ? Group::Gga : Group::None;
         }
-        if (text[3] == 'S' && text[4] == 'V') {
-            return Group::BdGsv;
+        if (g[3] == 'S') {
+            if (g[4] == 'A') {
+                return Group::Gsa;
+            }
+            if (g[4] == 'V' && talker == 'P') {
+                return Group::GpGsv;
+            }
         }
+        return Group::None;
     }
-    return Group::None;
+    return (g[2] == 'R' && g[3] == 'M' && g[4] == 'C') ? Group::Rmc : Group::None;
+}
+
+// Group of the BeiDou name whose "BD" stands before the "G" at g: BDGGA |
+// BDGSV.
+constexpr Group groupOfBdName(const char* g) noexcept {
+    if (g[1] == 'G' && g[2] == 'A') {
+        return Group::Gga;
+    }
+    return (g[1] == 'S' && g[2] == 'V') ? Group::BdGsv : Group::None;
 }
 
 struct Classified {
@@ -85,9 +83,9 @@ Classified classify(const char* text) noexcept {
     const char* p = strchrnul(text, 'G');
     for (; *p != '\0'; p = strchrnul(p + 1, 'G')) {
         if (best == Group::Gga) continue;  // nothing beats it; only the length is still open
-        Group group = groupOfNameAt(p);
+        Group group = groupOfGName(p);
         if (p - text >= 2 && p[-2] == 'B' && p[-1] == 'D') {
-            const Group beidou = groupOfNameAt(p - 2);
+            const Group beidou = groupOfBdName(p);
             group = beidou < group ? beidou : group;
         }
         best = group < best ? group : best;

@@ -4,8 +4,10 @@
 // itself is a pseudo-terminal; a script, while it has steps, answers for it.
 #include <fcntl.h>
 #include <pthread.h>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/select.h>
+#include <termios.h>
 
 #include <chrono>
 #include <cstdarg>
@@ -95,11 +97,42 @@ int openAbove(int fd) {
     close(fd);
     return high;
 }
+// Interrupted calls of the open path: each named call fails once with EINTR
+// (flock with gFlockError instead, when set) before it is let through.
+std::atomic<bool> gInterruptOpenPath{false};
+std::atomic<int> gFlockError{0};
+std::atomic<int> gInterruptions{0};
+bool interrupted(std::atomic<bool>& armed) {
+    if (!armed.exchange(false)) return false;
+    ++gInterruptions;
+    errno = EINTR;
+    return true;
+}
+std::atomic<bool> gOpenArmed{false}, gFlockArmed{false}, gGetArmed{false}, gSetArmed{false};
+
+int __real_flock(int, int);
+int __real_tcgetattr(int, termios*);
+int __real_tcsetattr(int, int, const termios*);
+int __wrap_flock(int fd, int operation) {
+    if (gFlockError != 0) {
+        errno = gFlockError.exchange(0);
+        return -1;
+    }
+    return interrupted(gFlockArmed) ? -1 : __real_flock(fd, operation);
+}
+int __wrap_tcgetattr(int fd, termios* attributes) {
+    return interrupted(gGetArmed) ? -1 : __real_tcgetattr(fd, attributes);
+}
+int __wrap_tcsetattr(int fd, int when, const termios* attributes) {
+    return interrupted(gSetArmed) ? -1 : __real_tcsetattr(fd, when, attributes);
+}
+
 int __wrap_open(const char* path, int flags, ...) {
     va_list args;
     va_start(args, flags);
     const mode_t mode = (flags & O_CREAT) != 0 ? va_arg(args, mode_t) : 0;
     va_end(args);
+    if (interrupted(gOpenArmed)) return -1;
     return openAbove(__real_open(path, flags, mode));
 }
 int __wrap_open64(const char* path, int flags, ...) {
@@ -107,6 +140,7 @@ int __wrap_open64(const char* path, int flags, ...) {
     va_start(args, flags);
     const mode_t mode = (flags & O_CREAT) != 0 ? va_arg(args, mode_t) : 0;
     va_end(args);
+    if (interrupted(gOpenArmed)) return -1;
     return openAbove(__real_open64(path, flags, mode));
 }
 }  // extern "C"
@@ -240,6 +274,28 @@ TEST(AboveFdSetSize, RefusedAtInitFailedAtRead) {
     vyr::mng::setDeviceFd(-1);
     EXPECT_EQ(request.readLen, 7u);
     EXPECT_EQ(logLines(readLog), std::vector<std::string>{kSelectFailed});
+}
+
+// Signals during the open: open, flock, tcgetattr and tcsetattr are each
+// retried once interrupted, and the port opens, held and raw. A lock that
+// fails for want of lock support does not refuse the port.
+TEST(OpenPath, InterruptedCallsRetriedLockWithoutSupportAccepted) {
+    vyr::test::PtyDevice pty;
+    VYR_SKIP_WITHOUT_PTY(pty);
+    for (auto* armed : {&gOpenArmed, &gFlockArmed, &gGetArmed, &gSetArmed}) *armed = true;
+    ASSERT_EQ(VyrGpsDevInit(), 0);
+    EXPECT_EQ(gInterruptions, 4);
+    termios attributes{};
+    ASSERT_EQ(tcgetattr(vyr::mng::deviceFd(), &attributes), 0);
+    EXPECT_TRUE(attributes.c_cc[VMIN] == 1 && (attributes.c_lflag & ICANON) == 0);
+    const int other = open(VYR_TEST_DEVICE_PATH, O_RDWR | O_NOCTTY | O_NONBLOCK);
+    EXPECT_TRUE(other < 0 ? errno == EBUSY : flock(other, LOCK_EX | LOCK_NB) != 0) << "not held";
+    if (other >= 0) close(other);
+    EXPECT_EQ(VyrGpsDevDeInit(), 0);
+
+    gFlockError = ENOLCK;
+    EXPECT_EQ(VyrGpsDevInit(), 0);
+    EXPECT_EQ(VyrGpsDevDeInit(), 0);
 }
 
 // --- The reader around buffered bytes ---------------------------------------

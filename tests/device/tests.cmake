@@ -17,5 +17,6 @@ endif()
 # open of the device, and the reader around buffered bytes.
 vyr_add_gtest(line_input_test
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/line_input_test.cpp
-  LINK_OPTIONS -Wl,--wrap=select,--wrap=read,--wrap=open,--wrap=open64
+  LINK_OPTIONS
+    -Wl,--wrap=select,--wrap=read,--wrap=open,--wrap=open64,--wrap=flock,--wrap=tcgetattr,--wrap=tcsetattr
   DEVICE)

@@ -21,6 +21,18 @@
 #include "nmea/parsers.h"
 #include "vyr_platform.h"
 
+// The raw-set parse through a link-time seam (-Wl,--wrap), so that a failed
+// parse can be played: it reports whatever it is told to.
+extern "C" int32_t __real__ZN3vyr4nmea22GPSPARSER_ParseRawDataEPK10GpsRawDataP12GpsMsgPacket(
+    const GpsRawData*, GpsMsgPacket*);
+static std::atomic<int32_t> gParseResult{-1};  // -1: the parse's own
+extern "C" int32_t __wrap__ZN3vyr4nmea22GPSPARSER_ParseRawDataEPK10GpsRawDataP12GpsMsgPacket(
+    const GpsRawData* raw, GpsMsgPacket* record) {
+    const int32_t result =
+        __real__ZN3vyr4nmea22GPSPARSER_ParseRawDataEPK10GpsRawDataP12GpsMsgPacket(raw, record);
+    return gParseResult < 0 ? result : gParseResult.load();
+}
+
 namespace vyr::test {
 using mng::manager;
 
@@ -140,6 +152,60 @@ TEST_P(Bursts, DeliveredOnceWhenComplete) {
     const bool bd = tokenText.find('B') != std::string::npos;
     const std::regex log(bd ? ".*\\[WAR\\]\033\\[m GPSPARSER_MsgProc \\d+ :SupportBD!\n" : "");
     EXPECT_TRUE(std::regex_match(testing::internal::GetCapturedStdout(), log));
+}
+
+// The slot a sentence lands in, in an open epoch, by the names it holds
+// anywhere: every name, and every near miss letter by letter. G GGA, S GSA,
+// R RMC, P GPS GSV, B BeiDou GSV, '-' none. A text longer than a slot is cut
+// to 179 characters.
+TEST(Manager, ClassifiesNamesAndNearMisses) {
+    const std::pair<std::string, char> rows[] = {
+        {"$GNGGA,1", 'G'},         {"$BDGGA,1", 'G'},
+        {"GPGGA,1", 'G'},          {"$GLGGA,1", '-'},
+        {"$GNGGB,1", '-'},         {"$GPGSA,1", 'S'},
+        {"$GNGSA,1", 'S'},         {"$GNGSV,1,1,", '-'},
+        {"$GPGSB,1", '-'},         {"$GPGXA,1", '-'},
+        {"$GNRMC,1", 'R'},         {"$GPRMB,1", '-'},
+        {"$GPRBC,1", '-'},         {"$GPXMC,1", '-'},
+        {"$GPGSV,1,1,", 'P'},      {"$BDGSV,1,1,", 'B'},
+        {"$BDGSB,1", '-'},         {"$BDGGB,1", '-'},
+        {"$BDGXV,1", '-'},         {"$BXGGA,1", '-'},
+        {"$XDGSV,1", '-'},         {"$GPZDA,GPRMC,BDGSV,1,1,", 'R'},
+        {"$GPGSV,1,1,GPGGA", 'G'}, {"$GPTXT," + std::string(200, 'x') + ",GPRMC", 'R'}};
+    VyrPlatform_SetPrintLevel(0);
+    for (const auto& [text, group] : rows) {
+        manager().rawHeader = {mng::kFlagGga, 0, 0, 0, 0};
+        manager().gpsRawData = {};
+        collect(text.c_str());
+        const GpsRawData& raw = manager().gpsRawData;
+        const char* const slots[] = {raw.ggaStr, raw.gsaStr[0], raw.rmcStr, raw.gpGsvStr[0],
+                                     raw.bdGsvStr[0]};
+        std::string landed = "-";
+        for (int k = 0; k < 5; ++k)
+            if (slots[k][0] != '\0') landed = "GSRPB"[k];
+        EXPECT_EQ(landed, std::string(1, group)) << text;
+        if (group != '-' && landed != "-") {
+            EXPECT_EQ(std::string(slots[std::string("GSRPB").find(group)]), text.substr(0, 179));
+        }
+    }
+}
+
+// A parse that reports failure is logged, and the epoch is still delivered
+// and cleared.
+TEST(Manager, FailedParseLoggedEpochStillDelivered) {
+    manager().mngState = mng::MngState::Start;
+    ASSERT_EQ(registry(0, 1, 'A'), 0u);
+    VyrPlatform_SetPrintLevel(1);
+    gParseResult = 1;
+    testing::internal::CaptureStdout();
+    for (const char* t : {"G1", "S4", "R1", "P11"}) collect(nmea(t).c_str());
+    fflush(stdout);
+    const std::string log = testing::internal::GetCapturedStdout();
+    gParseResult = -1;
+    EXPECT_NE(log.find("[ERR]\033[m GPS_DataProc "), std::string::npos) << log;
+    EXPECT_NE(log.find(":Parser GPS Raw data failed!\n"), std::string::npos) << log;
+    EXPECT_EQ(gDeliveries.size(), 1u);
+    EXPECT_EQ(manager().rawHeader.flags, 0u);
 }
 
 // sscanf(text, "$GPGSV,%d,%d,") (or "$BDGSV,") as the device's C library reads it: a value

@@ -57,6 +57,9 @@ TEST(Parsers, RecordsTalkersAndFormatter) {
         {VTG, "$GPVTG,054.7,T,034.4,M,005.5,N,010.2,K,A*25", "1: 547 10 344 10 55 10 102 10 65"},
         {VTG, "$GPVTG,054.7,T,034.4,M,005.5,N,010.2,K", "1: 547 10 344 10 55 10 102 10 0"},
         {VTG, "$GPVTG,054.7,M,034.4,T,005.5,N,010.2,K,A", "0: 547 10 344 10 55 10 102 10 0"},
+        {VTG, "$GPVTG,054.7,T,034.4,T,005.5,N,010.2,K,A", "0: 547 10 344 10 55 10 102 10 0"},
+        {VTG, "$GPVTG,054.7,T,034.4,M,005.5,K,010.2,K,A", "0: 547 10 344 10 55 10 102 10 0"},
+        {VTG, "$GPVTG,054.7,T,034.4,M,005.5,N,010.2,N,A", "0: 547 10 344 10 55 10 102 10 0"},
         {ZDA, "$GPZDA,201530.00,04,07,2002,-13,00*6F", "1: 20 15 30 0 4 7 2002 -13 0"},
         {ZDA, "$GPZDA,201530,04,07,2002,13,59", "1:"}, {ZDA, "$GPZDA,201530,04,07,2002,14,00", "0:"},
         {ZDA, "$GPZDA,201530,04,07,2002,-14,00", "0:"}, {ZDA, "$GPZDA,201530,04,07,2002,0,60", "0:"},
@@ -76,6 +79,11 @@ TEST(Parsers, RecordsTalkersAndFormatter) {
             EXPECT_EQ(parseWords(kParsers[p], other)[0], '0');
         }
     }
+    // The formatter: value / scale, the value itself for scale 0.
+    for (const auto& [number, value] : {std::pair{GpsFloat{4807038, 1000}, 4807.038},
+                                        {GpsFloat{-5, 10}, -0.5},
+                                        {GpsFloat{7, 0}, 7.0}})
+        EXPECT_DOUBLE_EQ(GPSPARSER_FORMAT_DOUBLE(&number), value);
     // A short last sentence leaves usedInFix to the raw-set parse.
     GpsGsv gsv;
     std::memset(&gsv, 0x11, sizeof gsv);
