@@ -79,20 +79,12 @@ uint32_t readLine(int fd, int32_t timeoutMs, uint32_t& readLen) noexcept {
 
 }  // namespace
 
-uint32_t readRun(int32_t timeoutMs, std::span<const uint8_t>& run, uint32_t& readLen) noexcept {
+uint32_t readRun(int32_t timeoutMs, uint32_t& readLen) noexcept {
     const int fd = mng::deviceFd();
     if (fd == kClosed) {
         return VYR_GPS_E_DEV_NOT_OPEN;
     }
-    if (gLineInput.begin >= gLineInput.end) {
-        const uint32_t result = readLine(fd, timeoutMs, readLen);
-        if (result != kOk) {
-            return result;
-        }
-    }
-    run = std::span<const uint8_t>(gLineInput.bytes + gLineInput.begin,
-                                   static_cast<size_t>(gLineInput.end - gLineInput.begin));
-    return kOk;
+    return gLineInput.begin < gLineInput.end ? kOk : readLine(fd, timeoutMs, readLen);
 }
 
 uint32_t GpsGetRawData(GpsDevData* gpsData, int32_t timeoutMs) noexcept {
@@ -106,12 +98,10 @@ uint32_t GpsGetRawData(GpsDevData* gpsData, int32_t timeoutMs) noexcept {
     }
     // One byte whatever len (0 or 1) asks for: a buffered one at once, else
     // the first of what the line gives. End of file is a success with nothing.
-    std::span<const uint8_t> run;
-    const uint32_t result = readRun(timeoutMs, run, gpsData->readLen);
-    if (result == kOk && !run.empty()) {
-        gpsData->data = run[0];
+    const uint32_t result = readRun(timeoutMs, gpsData->readLen);
+    if (result == kOk && gLineInput.begin < gLineInput.end) {
+        gpsData->data = gLineInput.bytes[gLineInput.begin++];
         gpsData->readLen = 1;
-        ++gLineInput.begin;
     }
     return result;
 }

@@ -54,12 +54,9 @@ inline constexpr int kDevicePort = VYR_GPS_DEVICE_PORT;
 // when another opener holds the lock; the holder's line is not touched then.
 // Other lock failures (no lock support) and a descriptor that is not a
 // terminal (a regular file) do not refuse the port.
+// A lock that does not wait is never interrupted by a signal.
 [[nodiscard]] bool holdExclusively(int fd) noexcept {
-    int locked;
-    do {
-        locked = flock(fd, LOCK_EX | LOCK_NB);
-    } while (locked != 0 && errno == EINTR);
-    if (locked != 0 && errno == EWOULDBLOCK) {
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
         return false;
     }
     ioctl(fd, TIOCEXCL);

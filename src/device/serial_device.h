@@ -10,7 +10,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <span>
 
 #include "vyr_gpsparser.h"
 
@@ -48,16 +47,22 @@ struct LineInput {
 static_assert(kReadBufferSize <= UINT16_MAX, "run positions are 16-bit");
 [[gnu::visibility("hidden")]] extern constinit LineInput gLineInput;
 
-// The reader's read: the bytes read and not yet taken, or, when none are
-// left, what one wait of up to timeoutMs and one read give. Results and log
-// lines as GpsGetRawData, and readLen written where its request's is. On 0 the
-// run stays buffered until takeFromRun; an empty run is end of file.
-[[nodiscard]] uint32_t readRun(int32_t timeoutMs, std::span<const uint8_t>& run,
-                               uint32_t& readLen) noexcept;
+// The reader's read: when no byte is left in the buffer, one wait of up to
+// timeoutMs and one read fill it. Results and log lines as GpsGetRawData, and
+// readLen written where its request's is. On 0 the run is the buffer's
+// [begin, end), kept until takeFromRun; an empty run is end of file.
+[[nodiscard]] uint32_t readRun(int32_t timeoutMs, uint32_t& readLen) noexcept;
 
-// Marks the first count bytes of the run readRun gave as handed on.
-inline void takeFromRun(size_t count) noexcept {
-    gLineInput.begin = static_cast<uint16_t>(gLineInput.begin + count);
+[[nodiscard]] inline const uint8_t* runBegin() noexcept {
+    return gLineInput.bytes + gLineInput.begin;
+}
+[[nodiscard]] inline const uint8_t* runEnd() noexcept {
+    return gLineInput.bytes + gLineInput.end;
+}
+
+// Marks the bytes of the run before next as handed on.
+inline void takeFromRun(const uint8_t* next) noexcept {
+    gLineInput.begin = static_cast<uint16_t>(next - gLineInput.bytes);
 }
 
 // Forgets the buffered bytes: the descriptor they came from is new or gone.

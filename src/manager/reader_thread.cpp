@@ -66,9 +66,8 @@ void readerPass(GpsManager& mng, Framer& framer) noexcept {
             return;
         }
     }
-    std::span<const uint8_t> run;
     uint32_t unused = 0;
-    const uint32_t result = dev::readRun(dev::kReadTimeoutMs, run, unused);
+    const uint32_t result = dev::readRun(dev::kReadTimeoutMs, unused);
     if (result == VYR_GPS_E_DEV_INPUT) {
         VYR_LOG_ERR_IN("MNG_GPS_MsgReadThread", "error\n");
         usleep(kInputFailurePauseUs);
@@ -78,15 +77,16 @@ void readerPass(GpsManager& mng, Framer& framer) noexcept {
     if (result != VYR_GPS_OK) {
         return;
     }
-    if (run.empty()) {
+    const uint8_t* const begin = dev::runBegin();
+    const uint8_t* const end = dev::runEnd();
+    if (begin == end) {
         pauseAfterEndOfFile(mng);
         return;
     }
     mng.dataReceived.store(1, std::memory_order_relaxed);
-    const uint8_t* const end = run.data() + run.size();
-    const uint8_t* const ended = framer.frame(run.data(), end);
+    const uint8_t* const ended = framer.frame(begin, end);
     // Taken before the callbacks run: from here the bytes are the framer's.
-    dev::takeFromRun(static_cast<size_t>((ended != nullptr ? ended : end) - run.data()));
+    dev::takeFromRun(ended != nullptr ? ended : end);
     if (ended != nullptr) {
         handOnSentence(framer.sentence(), framer.length());
     }
