@@ -1,15 +1,12 @@
-// The running manager: the sentence framer, every cell of the lifecycle's
-// transition table, bursts end to end over the line and from a simulated
-// source, Stop from a callback, a failing line, and the reader at full speed
-// against application threads (meant for the ThreadSanitizer build).
-// Linked with -Wl,--wrap=pthread_create, so the library's thread creation
-// comes here first.
+// The running manager: every cell of the lifecycle's transition table, bursts end to end over the
+// line and from a simulated source, Stop from a callback, a failing line, and the reader at full
+// speed against application threads (meant for the ThreadSanitizer build). Linked with
+// -Wl,--wrap=pthread_create, so the library's thread creation comes here first.
 #include <condition_variable>
 #include <functional>
 #include <mutex>
 #include <thread>
 
-#include "manager/framer_run.h"
 #include "manager/gps_manager.h"
 #include "support/log_capture.h"
 #include "support/pty_device.h"
@@ -26,55 +23,6 @@ namespace {
 
 using namespace std::chrono_literals;
 using namespace vyr::test;
-
-// Input -> sentences handed on, bytes discarded beyond 179 characters.
-using FramerCase = std::tuple<std::string, std::vector<std::string>, int>;
-const std::string k179 = "$" + std::string(178, 'A');
-
-const FramerCase kFramerCases[] = {
-    {"$\r\n$A,1\n$B,2\r$C\r\n", {"$", "$A,1", "$B,2", "$C"}, 0},
-    {"xx\r\n\n$A,1\r\n\x01#junk\r$GPG$B\n\n", {"$A,1", "$B"}, 0},
-    {"$" + std::string(199, 'A') + "\r\n", {k179}, 21},
-    {k179 + "$GPRMC,1\r\n$B\n", {k179, "$B"}, 8},
-    // Control, high and low printable bytes (which the word-at-a-time test
-    // flags for a closer look) are ordinary inside a sentence.
-    {"$GPGGA,\x01\x0E\x7F\xFFx,12345678901234567, !\"#,123456789012,#\n\x0D",
-     {"$GPGGA,\x01\x0E\x7F\xFFx,12345678901234567, !\"#,123456789012,#"},
-     0},
-};
-
-class Framer : public testing::TestWithParam<FramerCase> {};
-
-TEST_P(Framer, HandsOnTheExpectedSentences) {
-    const auto& [input, expected, discarded] = GetParam();
-    const auto* const bytes = reinterpret_cast<const uint8_t*>(input.data());
-    const size_t size = input.size();
-    // Byte by byte (run 0), then through frame() in runs of several sizes, also
-    // across the word-at-a-time copy and the 179-character limit.
-    for (const size_t run : {size_t{0}, size_t{1}, size_t{5}, size_t{64}, size}) {
-        vyr::mng::Framer framer;
-        std::vector<std::string> sentences;
-        // Zero-terminated at its length: nothing stale after it.
-        const auto take = [&] {
-            EXPECT_EQ(sentences.emplace_back(framer.sentence()).size(), framer.length());
-        };
-        const std::string log = captureLog([&] {
-            for (size_t at = 0; at < size; at += run == 0 ? 1 : run) {
-                if (run == 0) {
-                    if (framer.frameByte(bytes[at])) take();
-                    continue;
-                }
-                const uint8_t* const end = bytes + std::min(at + run, size);
-                for (const uint8_t* p = bytes + at; (p = framer.frame(p, end)) != nullptr;) take();
-            }
-        });
-        EXPECT_EQ(sentences, expected) << "run " << run;
-        EXPECT_EQ(countLines(log, "MNG_GPS_MsgReadThread", "ERR should expand buff.*"), discarded)
-            << "run " << run;
-    }
-}
-
-INSTANTIATE_TEST_SUITE_P(Table, Framer, testing::ValuesIn(kFramerCases));
 
 const auto mngState = [] { return static_cast<uint32_t>(vyr::mng::manager().mngState.load()); };
 
@@ -333,8 +281,8 @@ struct Actor {
     std::function<uint32_t()> operation;  // set before Start
     std::atomic<long> calls{0};
     std::atomic<bool> done{false};
-    uint32_t result = 0;                 // written before done
-    std::chrono::nanoseconds took{};     // written before done
+    uint32_t result = 0;              // written before done
+    std::chrono::nanoseconds took{};  // written before done
 } gActor;
 
 void act() {
@@ -344,8 +292,12 @@ void act() {
     gActor.took = std::chrono::steady_clock::now() - start;
     gActor.done = true;
 }
-void actOnRecord(const GpsMsgPacket*, void*) { act(); }
-void actOnSentence(const char*, uint32_t, void*) { act(); }
+void actOnRecord(const GpsMsgPacket*, void*) {
+    act();
+}
+void actOnSentence(const char*, uint32_t, void*) {
+    act();
+}
 void quietOnRecord(const GpsMsgPacket*, void*) {}
 void quietOnSentence(const char*, uint32_t, void*) {}
 
@@ -356,13 +308,16 @@ TEST_P(RegistryInCallback, ReturnsAnswersAndDeliveryGoesOn) {
     vyr::test::PtyDevice pty;
     VYR_SKIP_WITHOUT_PTY(pty);
     const GpsCallbackFn acting[] = {VYR_GPS_CALLBACK(actOnRecord), VYR_GPS_CALLBACK(actOnSentence)};
-    const GpsCallbackFn quiet[] = {VYR_GPS_CALLBACK(quietOnRecord), VYR_GPS_CALLBACK(quietOnSentence)};
+    const GpsCallbackFn quiet[] = {VYR_GPS_CALLBACK(quietOnRecord),
+                                   VYR_GPS_CALLBACK(quietOnSentence)};
     const GpsCallbackReg actor{acting[caller], nullptr};
-    const GpsCallbackReg present = target == caller ? actor : GpsCallbackReg{quiet[target], nullptr};
+    const GpsCallbackReg present =
+        target == caller ? actor : GpsCallbackReg{quiet[target], nullptr};
     const GpsCallbackReg absent{quiet[target], &gActor};
     ASSERT_EQ(kRegistryOps[caller][1](&actor) | kRegistryOps[target][1](&present), 0u);
     const bool reg = op == RegisterNew || op == RegisterPresent;
-    const GpsCallbackReg* desc = op == RegisterPresent || op == UnregisterPresent ? &present : &absent;
+    const GpsCallbackReg* desc =
+        op == RegisterPresent || op == UnregisterPresent ? &present : &absent;
     gActor.operation = [target = target, reg, desc] { return kRegistryOps[target][reg](desc); };
     const vyr::mng::GpsManager& mng = vyr::mng::manager();
     GpsCallbackReg slots[4];
