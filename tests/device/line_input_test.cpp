@@ -393,8 +393,11 @@ TEST_F(ReaderLine, SignalsDuringTheWaitCostNothing) {
     });
     EXPECT_EQ(logLines(log), std::vector<std::string>{});
     // A retry waits only for the time left: a wait of the whole 500 ms begins
-    // only at a pass (and after a timeout, should this run be slow).
-    EXPECT_TRUE(gSelects > 15 && gFullWaits <= 3) << gSelects << " selects, " << gFullWaits;
+    // only at a pass (and after a timeout, should this run be slow). Linux
+    // writes the time left back into select's timeout; the user-mode emulator
+    // of the cross build does not, so there only the retries are counted.
+    EXPECT_GT(gSelects, 15);
+    EXPECT_TRUE(VYR_TEST_EMULATED || gFullWaits <= 3) << gFullWaits << " waits of 500 ms";
 }
 
 }  // namespace

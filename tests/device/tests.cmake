@@ -20,3 +20,8 @@ vyr_add_gtest(line_input_test
   LINK_OPTIONS
     -Wl,--wrap=select,--wrap=read,--wrap=open,--wrap=open64,--wrap=flock,--wrap=tcgetattr,--wrap=tcsetattr
   DEVICE)
+if(CMAKE_CROSSCOMPILING)
+  target_compile_definitions(line_input_test PRIVATE VYR_TEST_EMULATED=1)
+else()
+  target_compile_definitions(line_input_test PRIVATE VYR_TEST_EMULATED=0)
+endif()
