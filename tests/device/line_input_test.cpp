@@ -176,7 +176,7 @@ struct ReadCase {
     std::deque<Step> reads;
     std::vector<Answer> answers;
     std::vector<std::string> log;
-    int reads_;  // read calls made
+    int readCalls;
 };
 void PrintTo(const ReadCase& c, std::ostream* out) {
     *out << c.name;
@@ -187,6 +187,7 @@ const std::string kSelectFailed = "DBG GpsGetRawData :select failed!";
 const std::string kNoData = "INF GpsGetRawData :No data readable!";
 const std::string kReadFailed = "ERR GpsGetRawData :read data faild!";
 
+// clang-format off
 const ReadCase kReadCases[] = {
     {"SelectEbadf", {EBADF}, {}, {{kInput, 7, '-'}}, {kSelectFailed}, 0},
     {"SelectEagain", {EAGAIN}, {}, {{kAgain, 7, '-'}}, {}, 0},
@@ -195,27 +196,17 @@ const ReadCase kReadCases[] = {
     {"ReadEio", {}, {{EIO, ""}}, {{kInput, 0, '-'}}, {kReadFailed}, 1},
     {"ReadEintrRetried", {}, {{EINTR, ""}, {0, "Q"}}, {{0, 1, 'Q'}}, {}, 2},
     {"EndOfFile", {}, {{0, ""}}, {{0, 0, '-'}}, {}, 1},
-    {"EagainThenRun",
-     {},
-     {{EAGAIN, ""}, {0, "XY"}},
-     {{kAgain, 0, '-'}, {0, 1, 'X'}, {0, 1, 'Y'}},
-     {kNoData},
-     2},
+    {"EagainThenRun", {}, {{EAGAIN, ""}, {0, "XY"}}, {{kAgain, 0, '-'}, {0, 1, 'X'}, {0, 1, 'Y'}},
+     {kNoData}, 2},
     // A run is handed on whole before the failure or end that follows it.
-    {"RunThenEio",
-     {},
-     {{0, "XYZ"}, {EIO, ""}},
-     {{0, 1, 'X'}, {0, 1, 'Y'}, {0, 1, 'Z'}, {kInput, 0, '-'}},
-     {kReadFailed},
-     2},
+    {"RunThenEio", {}, {{0, "XYZ"}, {EIO, ""}},
+     {{0, 1, 'X'}, {0, 1, 'Y'}, {0, 1, 'Z'}, {kInput, 0, '-'}}, {kReadFailed}, 2},
     {"RunThenEndOfFile", {}, {{0, "XY"}, {0, ""}}, {{0, 1, 'X'}, {0, 1, 'Y'}, {0, 0, '-'}}, {}, 2},
-    {"RunBeyondTheBuffer",
-     {},
-     {{0, std::string(vyr::dev::kReadBufferSize, '.') + "W"}},
-     {{0, 1, '.'}},
-     {},
-     1},
+    // One read takes a buffer's worth; the rest waits on the line.
+    {"RunBeyondTheBuffer", {}, {{0, std::string(vyr::dev::kReadBufferSize, '.') + "W"}},
+     {{0, 1, '.'}}, {}, 1},
 };
+// clang-format on
 
 class OneByteRequest : public testing::TestWithParam<ReadCase> {};
 
@@ -236,9 +227,8 @@ TEST_P(OneByteRequest, ResultsLogAndReads) {
     });
     EXPECT_EQ(answers, c.answers);
     EXPECT_EQ(logLines(log), c.log);
-    EXPECT_EQ(gReadCalls, c.reads_);
+    EXPECT_EQ(gReadCalls, c.readCalls);
     if (std::string(c.name) == "RunBeyondTheBuffer") {
-        // The buffer took its fill; the rest waits for the next read.
         const std::lock_guard lock(gScriptLock);
         EXPECT_TRUE(gReads.size() == 1 && gReads[0].bytes == "W");
     }
