@@ -72,8 +72,14 @@ public:
     void add(std::string_view sentence, const Arrival& arrival, std::vector<Presentation>& out);
     // End of input: releases what the open epoch still holds.
     void finish(std::vector<Presentation>& out);
-    // A new line (a receiver plugged in again): forgets everything.
-    void reset() { *this = EpochAssembler(); }
+    // A new line (a receiver plugged in again): forgets everything but the
+    // counts of the checksum gate.
+    void reset() {
+        ChecksumGate gate = gate_;
+        gate.newLine();
+        *this = EpochAssembler();
+        gate_ = gate;
+    }
 
     [[nodiscard]] const ChecksumGate& checksums() const { return gate_; }
 

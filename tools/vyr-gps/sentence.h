@@ -63,6 +63,9 @@ private:
 class ChecksumGate {
 public:
     [[nodiscard]] bool pass(std::string_view sentence);
+    // Another line (a receiver plugged in again): it may send no checksums.
+    // The counts go on.
+    void newLine() { lineSendsChecksums_ = false; }
     [[nodiscard]] uint64_t failed() const { return failed_; }
     [[nodiscard]] uint64_t checked() const { return checked_; }
 
