@@ -84,6 +84,15 @@ Released assembleCapture(const std::string& bytes) {
     return assemble(sentences);
 }
 
+// A test name from a parameter's capture file.
+template <typename Info>
+std::string captureName(const Info& info) {
+    std::string name = info.param.capture;
+    std::replace_if(
+        name.begin(), name.end(), [](char ch) { return !std::isalnum(ch); }, '_');
+    return name;
+}
+
 std::string capture(const std::string& name) {
     const std::string path = name.starts_with("data/") ? VYR_TEST_PROJECT_DATA_DIR + name.substr(4)
                                                        : VYR_TEST_CAPTURE_DIR "/" + name;
@@ -374,17 +383,13 @@ INSTANTIATE_TEST_SUITE_P(
                     ReceiverCase{"gpsd/skytraq-dgps.log", 3, "GST", true},
                     ReceiverCase{"gpsd/mtk-3329.log", 2, "RMC", true},
                     ReceiverCase{"gpsd/polarx2.log", 2, "GSA", true}),  // GST GGA RMC GSA
-    [](const auto& test) {
-        std::string name = test.param.capture;
-        std::replace_if(
-            name.begin(), name.end(), [](char ch) { return !std::isalnum(ch); }, '_');
-        return name;
-    });
+    captureName<testing::TestParamInfo<ReceiverCase>>);
 
 struct SkyCase {
     const char* capture;
     std::set<int> constellations;  // gnssid
     int gsaSlots;  // the GSAs list the satellites the GGA counts, up to this many; 0: they do not
+    std::set<int> firstUsed = {};  // PRNs used in the first sky view, read off the capture
 };
 
 void PrintTo(const SkyCase& c, std::ostream* os) {
@@ -404,7 +409,16 @@ TEST_P(Skies, ListEveryConstellationWithTheReceiversUsedFlags) {
     }
     std::set<int> seen;
     int compared = 0;
-    for (const Sky& sky : run.all<Sky>()) {
+    const auto skies = run.all<Sky>();
+    ASSERT_FALSE(skies.empty());
+    std::set<int> firstUsed;
+    for (const Satellite& satellite : skies.front().satellites) {
+        if (satellite.used && !c.firstUsed.empty()) {
+            firstUsed.insert(satellite.id.prn);
+        }
+    }
+    EXPECT_EQ(firstUsed, c.firstUsed);
+    for (const Sky& sky : skies) {
         for (const Satellite& satellite : sky.satellites) {
             seen.insert(satellite.id.gnssid.value_or(-1));
         }
@@ -418,35 +432,21 @@ TEST_P(Skies, ListEveryConstellationWithTheReceiversUsedFlags) {
     EXPECT_GE(compared, c.gsaSlots > 0 ? 5 : 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Captures, Skies,
-    testing::Values(SkyCase{"gpsd/ublox-8.log", {0, 1, 6}, 0},       // GGA counts at most 12
-                    SkyCase{"AeroRust-nmea/nmea1.log", {0, 6}, 12},  // one GPS GSA
-                    SkyCase{"AeroRust-nmea/nmea_with_sat_info.log", {0, 2, 6}, 0},
-                    SkyCase{"gpsd/quectel-l76k-dual.log", {0, 3, 6}, 36},
-                    SkyCase{"gpsd/telit-pls83-w.log", {0, 2, 3, 6}, 0},
-                    SkyCase{"gpsd/st-teseo-liv4f.log", {0, 2, 3}, 0},
-                    SkyCase{"data/drive-gps-beidou.nmea", {0, 3}, 24}),
-    [](const auto& test) {
-        std::string name = test.param.capture;
-        std::replace_if(
-            name.begin(), name.end(), [](char ch) { return !std::isalnum(ch); }, '_');
-        return name;
-    });
-
-TEST(Skies, UsedFlagsAreTheGsaListsOfTheEpoch) {
-    // ublox-8 at 00:09:41: GNGSA 23,09,16,07,26,03,27,22 and 80,70,73,79,69,71
-    // (GLONASS by its numbers: NMEA 4.0 sends no system id).
-    const auto skies = assembleCapture(capture("gpsd/ublox-8.log")).all<Sky>();
-    ASSERT_FALSE(skies.empty());
-    std::set<int> used;
-    for (const Satellite& satellite : skies.front().satellites) {
-        if (satellite.used) {
-            used.insert(satellite.id.prn);
-        }
-    }
-    EXPECT_EQ(used, (std::set<int>{3, 7, 9, 16, 22, 23, 26, 27, 69, 70, 71, 73, 79, 80}));
-}
+INSTANTIATE_TEST_SUITE_P(Captures, Skies,
+                         testing::Values(
+                             // GNGSA 23,09,16,07,26,03,27,22 and 80,70,73,79,69,71 without system
+                             // ids (NMEA 4.0): GLONASS by its numbers. Its GGA counts at most 12.
+                             SkyCase{"gpsd/ublox-8.log",
+                                     {0, 1, 6},
+                                     0,
+                                     {3, 7, 9, 16, 22, 23, 26, 27, 69, 70, 71, 73, 79, 80}},
+                             SkyCase{"AeroRust-nmea/nmea1.log", {0, 6}, 12},  // one GPS GSA
+                             SkyCase{"AeroRust-nmea/nmea_with_sat_info.log", {0, 2, 6}, 0},
+                             SkyCase{"gpsd/quectel-l76k-dual.log", {0, 3, 6}, 36},
+                             SkyCase{"gpsd/telit-pls83-w.log", {0, 2, 3, 6}, 0},
+                             SkyCase{"gpsd/st-teseo-liv4f.log", {0, 2, 3}, 0},
+                             SkyCase{"data/drive-gps-beidou.nmea", {0, 3}, 24}),
+                         captureName<testing::TestParamInfo<SkyCase>>);
 
 // --- A pause on a live line ---------------------------------------------------
 
