@@ -360,7 +360,9 @@ TEST_P(Receivers, EachFixIsItsOwnSecondsAndOnTime) {
             continue;
         }
         ++checked;
-        const std::string where = c.capture + (" " + fix->time->iso8601(0));
+        std::string where = c.capture;  // appends: GCC 12 -O2 warns (-Wrestrict) on "a" + b
+        where += ' ';
+        where += fix->time->iso8601(0);
         EXPECT_EQ(fix->mode, c.fixMode) << where;
         EXPECT_EQ(fix->altitude, c.fixMode == 3 ? second->second.altitude : fix->altitude) << where;
         if (c.hdopIsGga) {
