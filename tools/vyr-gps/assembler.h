@@ -18,9 +18,11 @@
 //
 // Releases. The TPV when the epoch has its RMC and the GGA, GSA and GST that
 // the receiver sent in the epochs before (what it sends is learned from the
-// last two epochs; the first epoch waits for its end); the SKY when every GSV
-// series and the GSA run are complete; the GST with the TPV. Whatever an epoch
-// still holds is released when the next epoch opens, or at finish().
+// last two epochs; the first, most likely cut short, teaches nothing, so the
+// first two wait for their end); the SKY when every GSV series and the GSA run
+// are complete; the GST with the TPV. Whatever an epoch still holds is
+// released when the next epoch opens, or at finish(). A second whose TPV went
+// out already (a receiver that repeats its RMC) is not presented again.
 //
 // Checksums. A sentence that fails its checksum contributes nothing: after a
 // failed RMC the epoch gives no TPV at all (clients keep the last fix rather
