@@ -2,7 +2,10 @@
 # with the GPS clients' programs and libraries, and the installed package.
 if(TARGET vyr-gps)
   find_package(nlohmann_json 3 CONFIG REQUIRED)
-  vyr_add_gtest(tool_core_test SOURCES tool/tool_core_test.cpp LIBS vyr_gps_core)
+  # The core before the library archives it calls into.
+  set(core_libs vyr_gps_core vyr_gpsparser_static vyr_platform_static)
+  vyr_add_gtest(tool_core_test SOURCES tool/tool_core_test.cpp LIBS ${core_libs})
+  vyr_add_gtest(tool_assembler_test SOURCES tool/tool_assembler_test.cpp LIBS ${core_libs})
 
   vyr_add_gtest(tool_replay_test SOURCES tool/tool_replay_test.cpp
     LIBS nlohmann_json::nlohmann_json DEVICE)

@@ -123,7 +123,7 @@ int main(int argc, char** argv) {
         "--version", std::string("vyr-gps " VYR_TOOL_VERSION " (device " VYR_GPS_DEVICE_PATH ")"));
     app.require_subcommand(1);
     app.fallthrough();
-    app.add_flag("--json", options.json, "TPV and SKY report lines per fix instead of text");
+    app.add_flag("--json", options.json, "TPV, SKY and GST report lines instead of text");
     app.add_option("--gpx", options.gpxPath, "write the fixes as a GPX 1.1 track to FILE")
         ->type_name("FILE");
     app.add_flag("--nmea", options.echoNmea, "also print every framed sentence");

@@ -1,5 +1,6 @@
 // vyr-gps serve: one library instance shared with any number of GPS clients
-// over TCP. Threads: the event loop (this thread: clients, reports), the
+// over TCP. Threads: the event loop (this thread: clients, the assembly of
+// the sentences into reports), the
 // line supervisor (the library's lifecycle), the library's reader thread
 // (callbacks into the feed) and, with --replay over the serial path, the
 // thread that writes the capture into the pseudo-terminal.
@@ -13,6 +14,7 @@
 #include <optional>
 #include <thread>
 
+#include "assembler.h"
 #include "commands.h"
 #include "library_feed.h"
 #include "line_supervisor.h"
@@ -48,6 +50,50 @@ void playCapture(const Options& options, const std::vector<char>& data, PtyLine*
         notice("the capture %s has ended; still serving", options.file.c_str());
     }
 }
+
+void publish(Server& server, const std::vector<Presentation>& presentations) {
+    for (const Presentation& presentation : presentations) {
+        if (const auto* fix = std::get_if<Fix>(&presentation)) {
+            server.publishTpv(*fix);
+        } else if (const auto* sky = std::get_if<Sky>(&presentation)) {
+            server.publishSky(*sky);
+        } else if (const auto* gst = std::get_if<Gst>(&presentation)) {
+            server.publishGst(*gst);
+        }
+    }
+}
+
+// Sentences that failed their checksum, logged as a rate once a minute (a
+// noisy line would otherwise log a line per sentence).
+class BadSentenceRate {
+public:
+    static constexpr std::chrono::seconds kWindow{60};
+
+    void update(const ChecksumGate& gate, std::chrono::steady_clock::time_point now) {
+        if (now - windowStart_ < kWindow) {
+            return;
+        }
+        const uint64_t failed = gate.failed() - failed_;
+        const uint64_t checked = gate.checked() - checked_;
+        if (failed > 0 && windowStart_.time_since_epoch().count() != 0) {
+            notice(
+                "%llu of %llu sentences (%.2f%%) failed their checksum in the last %lld s "
+                "and were ignored",
+                static_cast<unsigned long long>(failed), static_cast<unsigned long long>(checked),
+                100.0 * static_cast<double>(failed) / static_cast<double>(checked),
+                static_cast<long long>(
+                    std::chrono::duration_cast<std::chrono::seconds>(now - windowStart_).count()));
+        }
+        windowStart_ = now;
+        failed_ = gate.failed();
+        checked_ = gate.checked();
+    }
+
+private:
+    std::chrono::steady_clock::time_point windowStart_{};
+    uint64_t failed_ = 0;
+    uint64_t checked_ = 0;
+};
 
 // SIGINT and SIGTERM (blocked in every thread) as an event of the loop.
 class StopSignals {
@@ -104,29 +150,37 @@ int serve(const Options& options) {
         }
     }
 
+    // Event loop only: the sentences become reports as they arrive.
+    EpochAssembler assembler;
+    BadSentenceRate badSentences;
+    std::vector<Presentation> presentations;
     LibraryFeed feed({[&] {
-                          asio::post(io, [&] {
-                              LibraryFeed::Batch batch = feed.drain();
-                              if (batch.dropped > 0) {
-                                  notice("%llu events dropped: the server fell behind the library",
-                                         static_cast<unsigned long long>(batch.dropped));
-                              }
-                              for (auto& event : batch.events) {
-                                  if (auto* sentence = std::get_if<std::string>(&event)) {
-                                      server.publishSentence(std::move(*sentence));
-                                  } else {
-                                      server.publishFix(
-                                          makeFix(*std::get<std::unique_ptr<EpochCopy>>(event)));
-                                  }
-                              }
-                          });
-                      },
-                      [&server] { return server.sentencesWanted(); }});
+        asio::post(io, [&] {
+            LibraryFeed::Batch batch = feed.drain();
+            if (batch.dropped > 0) {
+                notice("%llu sentences dropped: the server fell behind the library",
+                       static_cast<unsigned long long>(batch.dropped));
+            }
+            for (SentenceEvent& sentence : batch.sentences) {
+                presentations.clear();
+                assembler.add(sentence.text, sentence.arrival, presentations);
+                if (server.sentencesWanted()) {
+                    server.publishSentence(std::move(sentence.text));
+                }
+                publish(server, presentations);
+            }
+            badSentences.update(assembler.checksums(), std::chrono::steady_clock::now());
+        });
+    }});
     LineSupervisor supervisor(
         {kDevicePath,
          std::chrono::milliseconds(static_cast<int64_t>(options.silenceSeconds * 1000.0))},
         {[&](std::optional<std::string> activated) {
-             asio::post(io, [&server, activated] { server.setLine(activated); });
+             asio::post(io, [&server, &assembler, activated] {
+                 // What was half assembled belongs to the line that went away.
+                 assembler.reset();
+                 server.setLine(activated);
+             });
          },
          [&feed] { return feed.lastSentence(); }});
 

@@ -97,13 +97,26 @@ void Server::accept() {
     });
 }
 
-void Server::publishFix(const Fix& fix) {
+void Server::publishTpv(const Fix& fix) {
+    lastFix_ = fix;
     lastTpv_ = tpvReport(fix, config_.device);
-    lastSky_ = skyReport(fix, config_.device);
-    const auto reports = shared(lastTpv_ + "\r\n" + lastSky_);
+    publishReport(lastTpv_);
+}
+
+void Server::publishSky(const Sky& sky) {
+    lastSky_ = skyReport(sky, config_.device);
+    publishReport(lastSky_);
+}
+
+void Server::publishGst(const Gst& gst) {
+    publishReport(gstReport(gst, config_.device));
+}
+
+void Server::publishReport(const std::string& report) {
+    const auto text = shared(report);
     for (const auto& client : clients_) {
         if (!client->closed() && client->policy().wantsReports()) {
-            client->send(reports);
+            client->send(text);
         }
     }
 }

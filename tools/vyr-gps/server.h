@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <list>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "fix.h"
@@ -73,8 +74,11 @@ public:
     Server(asio::io_context& io, const asio::ip::tcp::endpoint& endpoint, Config config);
     [[nodiscard]] asio::ip::tcp::endpoint endpoint() const;
 
-    // One TPV and one SKY to every client that watches reports.
-    void publishFix(const Fix& fix);
+    // A report to every client that watches reports; the latest TPV and SKY
+    // also answer ?POLL.
+    void publishTpv(const Fix& fix);
+    void publishSky(const Sky& sky);
+    void publishGst(const Gst& gst);
     // One framed sentence to every client that watches sentences.
     void publishSentence(std::string sentence);
     // The line came up (activated: ISO 8601 time) or went down (nullopt).
@@ -96,6 +100,7 @@ public:
 private:
     void accept();
     void countWatchers();
+    void publishReport(const std::string& report);
     [[nodiscard]] DeviceInfo device() const;
 
     asio::io_context& io_;
@@ -106,6 +111,7 @@ private:
     uint64_t nextId_ = 1;
     uint64_t dropped_ = 0;
     std::optional<std::string> activated_;
+    std::optional<Fix> lastFix_;  // what the latest TPV was made from
     std::string lastTpv_, lastSky_;
     std::atomic<int> watchers_{0};
     std::atomic<int> sentenceWatchers_{0};
