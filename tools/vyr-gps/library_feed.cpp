@@ -10,7 +10,7 @@ LibraryFeed::LibraryFeed(Hooks hooks)
 // Reader thread, manager lock held.
 void LibraryFeed::onSentence(const char* sentence, uint32_t length, void* self) {
     auto* feed = static_cast<LibraryFeed*>(self);
-    feed->lastSentence_.store(std::chrono::steady_clock::now().time_since_epoch().count());
+    feed->hooks_.sentenceSeen();
     if (feed->hooks_.sentencesWanted()) {
         feed->push(std::string(sentence, length));
     }

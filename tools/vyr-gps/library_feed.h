@@ -5,8 +5,6 @@
 // wake) to drain it. Nothing here waits for a client.
 #pragma once
 
-#include <atomic>
-#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -29,6 +27,7 @@ public:
     struct Hooks {
         std::function<void()> wake;             // any thread: schedule drain()
         std::function<bool()> sentencesWanted;  // reader thread: copy sentences?
+        std::function<void()> sentenceSeen;     // reader thread: after every sentence
     };
 
     explicit LibraryFeed(Hooks hooks);
@@ -47,18 +46,12 @@ public:
     };
     [[nodiscard]] Batch drain();
 
-    // Steady-clock time of the last sentence, 0 before the first.
-    [[nodiscard]] std::chrono::steady_clock::duration lastSentence() const {
-        return std::chrono::steady_clock::duration(lastSentence_.load());
-    }
-
 private:
     static void onSentence(const char* sentence, uint32_t length, void* self);
     static void onFix(const GpsMsgPacket* packet, void* self);
     void push(Event event);
 
     Hooks hooks_;
-    std::atomic<std::chrono::steady_clock::rep> lastSentence_{0};
     std::mutex lock_;
     std::deque<Event> queue_;
     uint64_t dropped_ = 0;

@@ -36,7 +36,7 @@ Json deviceObject(const DeviceInfo& device) {
     }
     object["driver"] = "NMEA0183";
     object["native"] = 0;
-    object["bps"] = 9600;
+    object["bps"] = device.bps;
     object["parity"] = "N";
     object["stopbits"] = 1;
     object["cycle"] = 1.0;
@@ -101,6 +101,14 @@ std::string devicesResponse(const DeviceInfo& device) {
     return line({{"class", "DEVICES"}, {"devices", Json::array({deviceObject(device)})}});
 }
 
+std::string deviceResponse(const DeviceInfo& device) {
+    return line(deviceObject(device));
+}
+
+std::string deviceDeactivated(const std::string& path) {
+    return line({{"class", "DEVICE"}, {"path", path}, {"activated", 0}});
+}
+
 std::string watchResponse(const WatchPolicy& policy) {
     Json response = {
         {"class", "WATCH"},        {"enable", policy.enable},   {"json", policy.json},
@@ -121,6 +129,8 @@ std::string pollResponse(const std::string& now, const DeviceInfo& device, const
         tpvs.push_back({{"class", "TPV"}, {"device", device.path}, {"mode", 0}});
     } else {
         tpvs.push_back(Json::parse(tpv));
+    }
+    if (!sky.empty()) {
         skies.push_back(Json::parse(sky));
     }
     response["tpv"] = std::move(tpvs);

@@ -2,7 +2,8 @@
 // over TCP. Threads: the event loop (this thread: clients, reports), the
 // line supervisor (the library's lifecycle), the library's reader thread
 // (callbacks into the feed) and, with --replay over the serial path, the
-// thread that writes the capture into the pseudo-terminal.
+// thread that writes the capture into the pseudo-terminal, or with --device
+// the thread that relays the receiver's bytes into it.
 #include <pthread.h>
 #include <sys/signalfd.h>
 #include <unistd.h>
@@ -14,6 +15,7 @@
 #include <thread>
 
 #include "commands.h"
+#include "device_relay.h"
 #include "library_feed.h"
 #include "line_supervisor.h"
 #include "notice.h"
@@ -85,23 +87,41 @@ private:
 }  // namespace
 
 int serve(const Options& options) {
+    const std::string& device = options.device.empty() ? options.libraryDevice : options.device;
     asio::io_context io;
     Server server(
         io, parseListenAddress(options.listen),
-        {kDevicePath, "vyr-gps " VYR_TOOL_VERSION, options.maxClients, options.clientBufferBytes});
+        {device, "vyr-gps " VYR_TOOL_VERSION, options.maxClients, options.clientBufferBytes});
     const auto endpoint = server.endpoint();
     notice("listening on %s:%u for clients of %s", endpoint.address().to_string().c_str(),
-           endpoint.port(), kDevicePath);
+           endpoint.port(), device.c_str());
 
     std::vector<char> data;
     std::unique_ptr<PtyLine> line;
     std::unique_ptr<SimulatedSource> source;
     if (!options.file.empty()) {
         data = readCapture(options.file);
-        line = std::make_unique<PtyLine>(kDevicePath);
-        if (options.source == "simulator") {
+        const std::string sourceName = captureSource(options);
+        if (sourceName == "serial" || options.libraryDevice.rfind("/dev/", 0) != 0) {
+            line = std::make_unique<PtyLine>(options.libraryDevice);
+        }
+        if (sourceName == "simulator") {
             source = std::make_unique<SimulatedSource>(data, options.pace);
         }
+    }
+
+    LineSupervisor supervisor(
+        {options.libraryDevice,
+         std::chrono::milliseconds(static_cast<int64_t>(options.silenceSeconds * 1000.0)), device,
+         9600, options.device.empty()},
+        {[&](std::optional<std::string> activated, int bps) {
+            asio::post(io, [&server, activated, bps] { server.setLine(activated, bps); });
+        }});
+    std::unique_ptr<DeviceRelay> relay;
+    if (!options.device.empty()) {
+        relay = std::make_unique<DeviceRelay>(
+            DeviceRelay::Config{options.device, options.baud, options.libraryDevice, true},
+            [&supervisor](bool up, int bps) { supervisor.setSource(up, bps); });
     }
 
     LibraryFeed feed({[&] {
@@ -121,14 +141,8 @@ int serve(const Options& options) {
                               }
                           });
                       },
-                      [&server] { return server.sentencesWanted(); }});
-    LineSupervisor supervisor(
-        {kDevicePath,
-         std::chrono::milliseconds(static_cast<int64_t>(options.silenceSeconds * 1000.0))},
-        {[&](std::optional<std::string> activated) {
-             asio::post(io, [&server, activated] { server.setLine(activated); });
-         },
-         [&feed] { return feed.lastSentence(); }});
+                      [&server] { return server.sentencesWanted(); },
+                      [&supervisor] { supervisor.sentenceSeen(); }});
 
     std::atomic<bool> stopping{false};
     StopSignals signals(io, [&] {
@@ -151,10 +165,21 @@ int serve(const Options& options) {
             playCapture(options, data, line.get(), source.get(), server, stopping);
         });
     }
+    std::thread relaying;
+    if (relay) {
+        relaying = std::thread([&relay] {
+            pthread_setname_np(pthread_self(), "vyr-relay");
+            relay->run();
+        });
+    }
     io.run();
 
     stopping.store(true);
     supervisor.requestStop();
+    if (relay) {
+        relay->requestStop();
+        relaying.join();
+    }
     if (playing.joinable()) {
         playing.join();
     }
