@@ -29,6 +29,12 @@ if(TARGET vyr-gps)
   target_compile_definitions(tool_line_test PRIVATE
     VYR_TEST_TOOL_PATH="$<TARGET_FILE:${_vyr_test_tool}>")
   add_dependencies(tool_line_test ${_vyr_test_tool})
+
+  # gpsmon and cgps in a terminal of their own (tmux, scripts/install-deps).
+  vyr_add_gtest(tool_screen_test SOURCES tool/tool_screen_test.cpp DEVICE)
+  target_compile_definitions(tool_screen_test PRIVATE
+    VYR_TEST_TOOL_PATH="$<TARGET_FILE:${_vyr_test_tool}>")
+  add_dependencies(tool_screen_test ${_vyr_test_tool})
 endif()
 
 # Install into a scratch prefix and build a consumer against it with
