@@ -171,9 +171,10 @@ std::string Server::deviceAnswer(const DeviceChange& change) const {
     return deviceResponse(device());
 }
 
-// Before the first fix and while the line is down: mode 0 and no sky.
+// Before the first fix and while the line is down (no last fix then): mode 0
+// and no sky.
 std::string Server::pollAnswer() const {
-    if (!lastFix_ || !activated_) {
+    if (!lastFix_) {
         return pollResponse(isoNow(), device(), {}, {});
     }
     return pollResponse(isoNow(), device(), tpvReport(*lastFix_, config_.device),
