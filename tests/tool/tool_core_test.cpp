@@ -105,6 +105,8 @@ std::string describe(const Request& request) {
             return "Version";
         case Request::Kind::Devices:
             return "Devices";
+        case Request::Kind::Device:
+            return request.device ? "Device=" : "Device";
         case Request::Kind::Watch:
             return request.watch ? "Watch=" : "Watch";
         case Request::Kind::Poll:
@@ -121,7 +123,9 @@ TEST(Requests, EveryCommandOrAnErrorNeverMore) {
         {R"(?WATCH={"enable":true,"json":true};)", {"Watch="}},
         {R"(?WATCH={"enable":true,"json":true})", {"Watch="}},
         {"?WATCH;", {"Watch"}},
-        {"?POLL;?DEVICES;", {"Poll", "Devices"}},
+        {"?POLL;?DEVICES;?DEVICE;", {"Poll", "Devices", "Device"}},
+        {R"(?DEVICE={"path":"/dev/x","bps":4800,"cycle":0.5};)", {"Device="}},
+        {R"(?DEVICE={"bps":"fast"};)", {"Error:Invalid DEVICE: 'bps' must be an integer"}},
         {"?FOO;?POLL;", {"Error:Unrecognized request '\\?FOO'", "Poll"}},
         {"hello", {"Error:Unrecognized request 'hello'"}},
         {"\x01\x02\xff", {"Error:Unrecognized request '\\?\\?\\?'"}},
@@ -145,13 +149,19 @@ TEST(Requests, EveryCommandOrAnErrorNeverMore) {
     }
 }
 
-TEST(Requests, WatchChangesOnlyWhatItNames) {
+TEST(Requests, WatchEnablesUnlessToldNotToAndChangesOnlyWhatItNames) {
     WatchPolicy policy;
-    parseRequestLine(R"(?WATCH={"enable":true};)")[0].watch->applyTo(policy);
-    EXPECT_TRUE(policy.wantsReports()) << "enable alone means JSON reports";
-    parseRequestLine(R"(?WATCH={"nmea":true,"json":false};)")[0].watch->applyTo(policy);
-    EXPECT_TRUE(policy.enable && policy.wantsSentences() && !policy.wantsReports());
-    parseRequestLine(R"(?WATCH={"enable":false};)")[0].watch->applyTo(policy);
+    const auto apply = [&policy](const char* line) {
+        parseRequestLine(line)[0].watch->applyTo(policy);
+    };
+    apply(R"(?WATCH={"raw":2,"pps":true};)");  // what a monitor program sends
+    EXPECT_TRUE(policy.enable && policy.pps && policy.wantsSentences());
+    EXPECT_FALSE(policy.wantsReports());
+    apply(R"(?WATCH={"enable":true,"json":false};)");
+    EXPECT_TRUE(policy.wantsSentences() && !policy.wantsReports()) << "json:false is kept";
+    apply(R"(?WATCH={"json":true,"device":"/dev/x"};)");
+    EXPECT_TRUE(policy.wantsReports() && policy.raw == 2 && policy.device == "/dev/x");
+    apply(R"(?WATCH={"enable":false};)");
     EXPECT_FALSE(policy.wantsSentences() || policy.wantsReports());
 }
 

@@ -9,7 +9,7 @@ LibraryFeed::LibraryFeed(Hooks hooks)
 void LibraryFeed::onSentence(const char* sentence, uint32_t length, void* self) {
     auto* feed = static_cast<LibraryFeed*>(self);
     const Arrival arrival = arrivalNow();
-    feed->lastSentence_.store(arrival.steady.time_since_epoch().count());
+    feed->hooks_.sentenceSeen();
     bool wasEmpty = false;
     {
         std::lock_guard guard(feed->lock_);

@@ -5,8 +5,6 @@
 // waits for a client.
 #pragma once
 
-#include <atomic>
-#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -24,7 +22,8 @@ public:
     static constexpr size_t kMaxQueued = 4096;
 
     struct Hooks {
-        std::function<void()> wake;  // any thread: schedule drain()
+        std::function<void()> wake;          // any thread: schedule drain()
+        std::function<void()> sentenceSeen;  // reader thread: after every sentence
     };
 
     explicit LibraryFeed(Hooks hooks);
@@ -43,16 +42,10 @@ public:
     };
     [[nodiscard]] Batch drain();
 
-    // Steady-clock time of the last sentence, 0 before the first.
-    [[nodiscard]] std::chrono::steady_clock::duration lastSentence() const {
-        return std::chrono::steady_clock::duration(lastSentence_.load());
-    }
-
 private:
     static void onSentence(const char* sentence, uint32_t length, void* self);
 
     Hooks hooks_;
-    std::atomic<std::chrono::steady_clock::rep> lastSentence_{0};
     std::mutex lock_;
     std::deque<SentenceEvent> queue_;
     uint64_t dropped_ = 0;

@@ -37,7 +37,7 @@ Json deviceObject(const DeviceInfo& device) {
     }
     object["driver"] = "NMEA0183";
     object["native"] = 0;
-    object["bps"] = 9600;
+    object["bps"] = device.bps;
     object["parity"] = "N";
     object["stopbits"] = 1;
     object["cycle"] = 1.0;
@@ -143,6 +143,14 @@ std::string versionResponse(const std::string& release) {
 
 std::string devicesResponse(const DeviceInfo& device) {
     return line({{"class", "DEVICES"}, {"devices", Json::array({deviceObject(device)})}});
+}
+
+std::string deviceResponse(const DeviceInfo& device) {
+    return line(deviceObject(device));
+}
+
+std::string deviceDeactivated(const std::string& path) {
+    return line({{"class", "DEVICE"}, {"path", path}, {"activated", 0}});
 }
 
 std::string watchResponse(const WatchPolicy& policy) {

@@ -35,6 +35,7 @@ struct WatchPolicy {
 struct DeviceInfo {
     std::string path;
     std::optional<std::string> activated;  // ISO 8601; absent while the line is down
+    int bps = 9600;
 };
 
 [[nodiscard]] std::string tpvReport(const Fix& fix, const std::string& device);
@@ -43,8 +44,13 @@ struct DeviceInfo {
 
 [[nodiscard]] std::string versionResponse(const std::string& release);
 [[nodiscard]] std::string devicesResponse(const DeviceInfo& device);
+// The DEVICE object alone: the answer to ?DEVICE and the notice of a line
+// that came up.
+[[nodiscard]] std::string deviceResponse(const DeviceInfo& device);
+// The notice of a line that went away: "activated":0.
+[[nodiscard]] std::string deviceDeactivated(const std::string& path);
 [[nodiscard]] std::string watchResponse(const WatchPolicy& policy);
-// tpv and sky are the latest reports, each empty before the first one.
+// tpv and sky are the latest reports, either empty when there is none.
 [[nodiscard]] std::string pollResponse(const std::string& now, const DeviceInfo& device,
                                        const std::string& tpv, const std::string& sky);
 [[nodiscard]] std::string errorResponse(const std::string& message);

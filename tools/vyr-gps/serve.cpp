@@ -3,7 +3,8 @@
 // the sentences into reports), the
 // line supervisor (the library's lifecycle), the library's reader thread
 // (callbacks into the feed) and, with --replay over the serial path, the
-// thread that writes the capture into the pseudo-terminal.
+// thread that writes the capture into the pseudo-terminal, or with --device
+// the thread that relays the receiver's bytes into it.
 #include <pthread.h>
 #include <sys/signalfd.h>
 #include <unistd.h>
@@ -16,6 +17,7 @@
 
 #include "assembler.h"
 #include "commands.h"
+#include "device_relay.h"
 #include "library_feed.h"
 #include "line_supervisor.h"
 #include "notice.h"
@@ -131,21 +133,25 @@ private:
 }  // namespace
 
 int serve(const Options& options) {
+    const std::string& device = options.device.empty() ? options.libraryDevice : options.device;
     asio::io_context io;
     Server server(
         io, parseListenAddress(options.listen),
-        {kDevicePath, "vyr-gps " VYR_TOOL_VERSION, options.maxClients, options.clientBufferBytes});
+        {device, "vyr-gps " VYR_TOOL_VERSION, options.maxClients, options.clientBufferBytes});
     const auto endpoint = server.endpoint();
     notice("listening on %s:%u for clients of %s", endpoint.address().to_string().c_str(),
-           endpoint.port(), kDevicePath);
+           endpoint.port(), device.c_str());
 
     std::vector<char> data;
     std::unique_ptr<PtyLine> line;
     std::unique_ptr<SimulatedSource> source;
     if (!options.file.empty()) {
         data = readCapture(options.file);
-        line = std::make_unique<PtyLine>(kDevicePath);
-        if (options.source == "simulator") {
+        const std::string sourceName = captureSource(options);
+        if (sourceName == "serial" || options.libraryDevice.rfind("/dev/", 0) != 0) {
+            line = std::make_unique<PtyLine>(options.libraryDevice);
+        }
+        if (sourceName == "simulator") {
             source = std::make_unique<SimulatedSource>(data, options.pace);
         }
     }
@@ -154,35 +160,45 @@ int serve(const Options& options) {
     EpochAssembler assembler;
     BadSentenceRate badSentences;
     std::vector<Presentation> presentations;
-    LibraryFeed feed({[&] {
-        asio::post(io, [&] {
-            LibraryFeed::Batch batch = feed.drain();
-            if (batch.dropped > 0) {
-                notice("%llu sentences dropped: the server fell behind the library",
-                       static_cast<unsigned long long>(batch.dropped));
-            }
-            for (SentenceEvent& sentence : batch.sentences) {
-                presentations.clear();
-                assembler.add(sentence.text, sentence.arrival, presentations);
-                if (server.sentencesWanted()) {
-                    server.publishSentence(std::move(sentence.text));
-                }
-                publish(server, presentations);
-            }
-            badSentences.update(assembler.checksums(), std::chrono::steady_clock::now());
-        });
-    }});
     LineSupervisor supervisor(
-        {kDevicePath,
-         std::chrono::milliseconds(static_cast<int64_t>(options.silenceSeconds * 1000.0))},
-        {[&](std::optional<std::string> activated) {
-             asio::post(io, [&server, &assembler, activated] {
-                 // What was half assembled belongs to the line that went away.
-                 assembler.reset();
-                 server.setLine(activated);
-             });
-         },
-         [&feed] { return feed.lastSentence(); }});
+        {options.libraryDevice,
+         std::chrono::milliseconds(static_cast<int64_t>(options.silenceSeconds * 1000.0)), device,
+         9600, options.device.empty()},
+        {[&](std::optional<std::string> activated, int bps) {
+            asio::post(io, [&server, &assembler, activated, bps] {
+                // What was half assembled belongs to the line that went away.
+                assembler.reset();
+                server.setLine(activated, bps);
+            });
+        }});
+    std::unique_ptr<DeviceRelay> relay;
+    if (!options.device.empty()) {
+        relay = std::make_unique<DeviceRelay>(
+            DeviceRelay::Config{options.device, options.baud, options.libraryDevice, true},
+            [&supervisor](bool up, int bps) { supervisor.setSource(up, bps); });
+    }
+
+    LibraryFeed feed({[&] {
+                          asio::post(io, [&] {
+                              LibraryFeed::Batch batch = feed.drain();
+                              if (batch.dropped > 0) {
+                                  notice("%llu sentences dropped: the server fell behind the "
+                                         "library",
+                                         static_cast<unsigned long long>(batch.dropped));
+                              }
+                              for (SentenceEvent& sentence : batch.sentences) {
+                                  presentations.clear();
+                                  assembler.add(sentence.text, sentence.arrival, presentations);
+                                  if (server.sentencesWanted()) {
+                                      server.publishSentence(std::move(sentence.text));
+                                  }
+                                  publish(server, presentations);
+                              }
+                              badSentences.update(assembler.checksums(),
+                                                  std::chrono::steady_clock::now());
+                          });
+                      },
+                      [&supervisor] { supervisor.sentenceSeen(); }});
 
     std::atomic<bool> stopping{false};
     StopSignals signals(io, [&] {
@@ -205,10 +221,21 @@ int serve(const Options& options) {
             playCapture(options, data, line.get(), source.get(), server, stopping);
         });
     }
+    std::thread relaying;
+    if (relay) {
+        relaying = std::thread([&relay] {
+            pthread_setname_np(pthread_self(), "vyr-relay");
+            relay->run();
+        });
+    }
     io.run();
 
     stopping.store(true);
     supervisor.requestStop();
+    if (relay) {
+        relay->requestStop();
+        relaying.join();
+    }
     if (playing.joinable()) {
         playing.join();
     }
