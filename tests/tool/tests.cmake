@@ -1,3 +1,8 @@
+# The records handed to a time daemon, on every platform the library builds
+# for (the tool itself is a host program).
+vyr_add_gtest(refclock_layout_test SOURCES tool/refclock_layout_test.cpp)
+target_include_directories(refclock_layout_test PRIVATE ${PROJECT_SOURCE_DIR}/tools/vyr-gps)
+
 # The vyr-gps tool: its own logic, replays of the bundled captures, the server
 # with the GPS clients' programs and libraries, and the installed package.
 if(TARGET vyr-gps)
