@@ -8,6 +8,7 @@ target_include_directories(refclock_layout_test PRIVATE ${PROJECT_SOURCE_DIR}/to
 if(TARGET vyr-gps)
   find_package(nlohmann_json 3 CONFIG REQUIRED)
   vyr_add_gtest(tool_core_test SOURCES tool/tool_core_test.cpp LIBS vyr_gps_core)
+  vyr_add_gtest(time_test SOURCES tool/time_test.cpp LIBS vyr_gps_core)
 
   vyr_add_gtest(tool_replay_test SOURCES tool/tool_replay_test.cpp
     LIBS nlohmann_json::nlohmann_json DEVICE)
