@@ -9,6 +9,7 @@ if(TARGET vyr-gps)
   find_package(nlohmann_json 3 CONFIG REQUIRED)
   vyr_add_gtest(tool_core_test SOURCES tool/tool_core_test.cpp LIBS vyr_gps_core)
   vyr_add_gtest(time_test SOURCES tool/time_test.cpp LIBS vyr_gps_core)
+  vyr_add_gtest(live_clock_test SOURCES tool/live_clock_test.cpp LIBS vyr_gps_core)
   # A real chronyd (Debian's chrony, scripts/install-deps) that never sets
   # the clock. It owns NTP shared-memory unit 0 while it runs.
   vyr_add_gtest(time_chrony_test SOURCES tool/time_chrony_test.cpp LIBS vyr_gps_core)
