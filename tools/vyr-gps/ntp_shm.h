@@ -8,6 +8,8 @@
 // sample is there and is cleared by the reader.
 #pragma once
 
+#include <string>
+
 #include "time_sample.h"
 
 namespace vyr::tool {
