@@ -1,3 +1,8 @@
+# The records handed to a time daemon, on every platform the library builds
+# for (the tool itself is a host program).
+vyr_add_gtest(refclock_layout_test SOURCES tool/refclock_layout_test.cpp)
+target_include_directories(refclock_layout_test PRIVATE ${PROJECT_SOURCE_DIR}/tools/vyr-gps)
+
 # The vyr-gps tool: its own logic, replays of the bundled captures, the server
 # with the GPS clients' programs and libraries, and the installed package.
 if(TARGET vyr-gps)
@@ -10,6 +15,11 @@ if(TARGET vyr-gps)
   set(core_libs vyr_gps_core vyr_gpsparser_for_tests)
   vyr_add_gtest(tool_core_test SOURCES tool/tool_core_test.cpp LIBS ${core_libs})
   vyr_add_gtest(tool_assembler_test SOURCES tool/tool_assembler_test.cpp LIBS ${core_libs})
+  vyr_add_gtest(time_test SOURCES tool/time_test.cpp LIBS ${core_libs})
+  vyr_add_gtest(live_clock_test SOURCES tool/live_clock_test.cpp LIBS ${core_libs})
+  # A real chronyd (Debian's chrony, scripts/install-deps) that never sets
+  # the clock. It owns NTP shared-memory unit 0 while it runs.
+  vyr_add_gtest(time_chrony_test SOURCES tool/time_chrony_test.cpp LIBS ${core_libs})
 
   vyr_add_gtest(tool_replay_test SOURCES tool/tool_replay_test.cpp
     LIBS nlohmann_json::nlohmann_json DEVICE)
