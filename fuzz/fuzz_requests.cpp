@@ -2,8 +2,8 @@
 // it never throws; it returns at most one request per "?" (and one error for
 // text before the first); every error message is printable ASCII and its
 // ERROR response parses back to the same message; a WATCH argument applied
-// to a policy gives a WATCH response that parses, and enabling without any
-// output means JSON; the same line always parses the same way.
+// to a policy gives a WATCH response that parses, and enables unless it says
+// "enable":false; the same line always parses the same way.
 #include <algorithm>
 #include <nlohmann/json.hpp>
 
@@ -42,13 +42,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         } else {
             FUZZ_CHECK(request.error.empty(), "a message on a command");
         }
+        FUZZ_CHECK(!request.device || request.kind == Request::Kind::Device,
+                   "a DEVICE argument on kind %d", static_cast<int>(request.kind));
         if (request.watch) {
             FUZZ_CHECK(request.kind == Request::Kind::Watch, "an argument on kind %d",
                        static_cast<int>(request.kind));
             vyr::tool::WatchPolicy policy;
             request.watch->applyTo(policy);
-            FUZZ_CHECK(!policy.enable || policy.json || policy.nmea || policy.raw > 0,
-                       "enabled without output");
+            FUZZ_CHECK(policy.enable == request.watch->enable.value_or(true),
+                       "enable %d from the argument", policy.enable);
             FUZZ_CHECK(policy.raw >= 0 && policy.raw <= 2, "raw %d", policy.raw);
             const auto response = nlohmann::json::parse(vyr::tool::watchResponse(policy));
             FUZZ_CHECK(response["enable"] == policy.enable, "WATCH response %s",

@@ -11,6 +11,44 @@ static void onData(const GpsMsgPacket *packet, void *userData)
     (void)userData;
 }
 
+/* The README's way for an application to drop a record after a sentence
+ * that failed its checksum, as written there. */
+static int lineSendsChecksums;
+static int damaged;
+static int recordsUsed;
+
+static void onSentence(const char *sentence, uint32_t len, void *user)
+{
+    const int check = VYR_GPS_NmeaChecksum(sentence, len);
+    (void)user;
+    if (check == VYR_GPS_CHECKSUM_OK) {
+        lineSendsChecksums = 1;
+    } else if (check == VYR_GPS_CHECKSUM_BAD || lineSendsChecksums) {
+        damaged = 1;
+    }
+}
+
+static void onFix(const GpsMsgPacket *fix, void *user)
+{
+    (void)fix;
+    (void)user;
+    if (!damaged) {
+        recordsUsed++;
+    }
+    damaged = 0;
+}
+
+/* Sentences, then a record: 1 when the record was used. */
+static int recordAfter(const char *const *sentences)
+{
+    const int before = recordsUsed;
+    for (; *sentences != NULL; ++sentences) {
+        onSentence(*sentences, (uint32_t)strlen(*sentences), NULL);
+    }
+    onFix(NULL, NULL);
+    return recordsUsed - before;
+}
+
 int main(void)
 {
     int failures = 0;
@@ -67,6 +105,18 @@ int main(void)
             }
         }
         CHECK(VYR_GPS_NmeaChecksum(NULL, 0) == VYR_GPS_CHECKSUM_BAD);
+    }
+    {
+        static const char *const old[] = {"$GPGGA,123519,4807.038,N", "$GPRMC,123519,A", NULL};
+        static const char *const good[] = {
+            "$GPGSA,A,3,10,07,05,02,29,04,08,13,,,,,1.72,1.03,1.38*0A", NULL};
+        static const char *const flipped[] = {
+            "$GPGSA,A,3,10,07,05,02,29,04,08,13,,,,,1.72,1.03,1.39*0A", NULL};
+        CHECK(recordAfter(old) == 1); /* a receiver that sends no checksums */
+        CHECK(recordAfter(good) == 1);
+        CHECK(recordAfter(flipped) == 0);
+        CHECK(recordAfter(good) == 1);
+        CHECK(recordAfter(old) == 0); /* fragments, now that the line sends checksums */
     }
     printf("%d failed\n", failures);
     return failures == 0 ? 0 : 1;

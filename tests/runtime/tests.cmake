@@ -9,8 +9,14 @@ vyr_add_gtest(runtime_test
 # a C program linking the shared library, started through the emulator when
 # cross-compiling.
 add_executable(hangup_service ${CMAKE_CURRENT_LIST_DIR}/hangup_service.c)
-target_link_libraries(hangup_service PRIVATE vyr_gpsparser vyr_platform Threads::Threads
-  vyr_warnings)
+if(TARGET vyr_gpsparser_test_static)
+  # The installed library's path is a real port here: the tests' own variant.
+  target_link_libraries(hangup_service PRIVATE vyr_gpsparser_test_static vyr_platform_static
+    Threads::Threads vyr_warnings)
+else()
+  target_link_libraries(hangup_service PRIVATE vyr_gpsparser vyr_platform Threads::Threads
+    vyr_warnings)
+endif()
 set_target_properties(hangup_service PROPERTIES C_STANDARD 99 C_EXTENSIONS OFF)
 if(VYR_SANITIZE)
   # The sanitized library needs the sanitizers' C++ runtime parts.

@@ -1,12 +1,13 @@
-// The tool's own logic without a device: how a record becomes a fix and its
-// reports, the numbering of satellites, the request parser of the server,
-// the collapsing of the library's log and the summary's time accounting.
+// The tool's own logic without a device: the reports of a fix in the clients'
+// names and units, coordinates with every digit, the request parser of the
+// server, the collapsing of the library's log and the summary's time
+// accounting.
 #include <gtest/gtest.h>
 
 #include <nlohmann/json.hpp>
 #include <regex>
 
-#include "fix.h"
+#include "assembler.h"
 #include "log_relay.h"
 #include "reports.h"
 #include "requests.h"
@@ -15,114 +16,81 @@
 namespace vyr::tool {
 namespace {
 
-constexpr char kGga[] = "$GPGGA,123519.00,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,";
-constexpr char kGsa[] = "$GPGSA,A,3,04,05,,09,12,,,24,,,,,2.5,1.3,2.1";
-constexpr char kGsv[] = "$GPGSV,1,1,04,04,40,083,46,05,17,308,41,09,07,344,39,12,77,156,45";
-constexpr char kBdGsa[] = "$GNGSA,A,3,201,,,,,,,,,,,,2.5,1.3,2.1";
-constexpr char kBdGsv[] = "$BDGSV,1,1,02,201,45,100,40,14,30,200,38";
-
-// An epoch as the collector hands it over: the raw set, parsed by the
-// library into the record.
-EpochCopy epoch(const std::string& rmc) {
-    EpochCopy copy{};
-    std::snprintf(copy.raw.ggaStr, sizeof copy.raw.ggaStr, "%s", kGga);
-    std::snprintf(copy.raw.gsaStr[0], sizeof copy.raw.gsaStr[0], "%s", kGsa);
-    std::snprintf(copy.raw.gsaStr[1], sizeof copy.raw.gsaStr[1], "%s", kBdGsa);
-    std::snprintf(copy.raw.rmcStr, sizeof copy.raw.rmcStr, "%s", rmc.c_str());
-    std::snprintf(copy.raw.gpGsvStr[0], sizeof copy.raw.gpGsvStr[0], "%s", kGsv);
-    std::snprintf(copy.raw.bdGsvStr[0], sizeof copy.raw.bdGsvStr[0], "%s", kBdGsv);
-    GPSPARSER_ParseRawData(&copy.raw, &copy.packet);
-    return copy;
+// A sentence with its checksum appended.
+std::string nmea(const std::string& body) {
+    unsigned sum = 0;
+    for (const char c : body) {
+        sum ^= static_cast<unsigned char>(c);
+    }
+    char tail[8];
+    std::snprintf(tail, sizeof tail, "*%02X", sum);
+    return "$" + body + tail;
 }
 
-struct ReportCase {
-    const char* name;
-    std::string rmc;
-    std::string tpv;  // expected report, byte for byte
-    bool skyHasDops;
-};
-
-void PrintTo(const ReportCase& c, std::ostream* os) {
-    *os << c.name;
+// The reports of the last of four seconds of a receiver that sends RMC,
+// GGA, GSA, GST, GSV, in the clients' names and units.
+TEST(Reports, EveryFieldTheSentencesGiveInTheClientsNamesAndUnits) {
+    EpochAssembler assembler;
+    std::vector<Presentation> out;
+    for (int s = 0; s < 4; ++s) {
+        const std::string time = "12351" + std::to_string(s) + ".00";
+        out.clear();
+        for (const std::string& body :
+             {"GPRMC," + time + ",A,4807.0381234,N,01131.0000005,E,022.4,084.4,230394,003.1,W",
+              "GPGGA," + time + ",4807.0381234,N,01131.0000005,E,2,08,0.9,54" + std::to_string(s) +
+                  ".4,M,46.9,M,,",
+              std::string("GPGSA,A,3,04,05,09,12,,,,,,,,,2.5,1.3,2.1"),
+              "GPGST," + time + ",11,,,,0.70,0.49,1.1",
+              std::string("GPGSV,1,1,04,04,40,083,46,05,17,308,41,09,07,344,39,12,77,156,45")}) {
+            assembler.add(nmea(body), {}, out);
+        }
+    }
+    std::erase_if(out, [](const Presentation& p) { return std::holds_alternative<EpochEnd>(p); });
+    ASSERT_EQ(out.size(), 3u) << "TPV, GST and SKY of the last second, each when it is complete";
+    EXPECT_EQ(tpvReport(std::get<Fix>(out[0]), "/dev/x"),
+              R"({"class":"TPV","device":"/dev/x","mode":3,"status":2,)"
+              R"("time":"1994-03-23T12:35:13.000Z","ept":1.99338e-07,"lat":48.117302057,)"
+              R"("lon":11.516666675,"altHAE":590.3,"altMSL":543.4,"alt":543.4,"epx":0.98,)"
+              R"("epy":1.4,"epv":2.2,"track":84.4,"magtrack":87.5,"magvar":-3.1,"speed":11.524,)"
+              R"("climb":1.0,"eps":0.26,"epd":1.2928,"epc":0.42,"geoidSep":46.9,"eph":1.709,)"
+              R"("sep":2.786})");
+    EXPECT_EQ(gstReport(std::get<Gst>(out[1]), "/dev/x"),
+              R"({"class":"GST","device":"/dev/x","time":"1994-03-23T12:35:13.000Z","rms":11.0,)"
+              R"("lat":0.7,"lon":0.49,"alt":1.1})");
+    const auto sky = nlohmann::json::parse(skyReport(std::get<Sky>(out[2]), "/dev/x"));
+    EXPECT_EQ(sky["hdop"], 1.3);
+    EXPECT_EQ(sky["pdop"], 2.5);
+    EXPECT_EQ(sky["uSat"], 4);
+    EXPECT_TRUE(sky.contains("xdop") && sky.contains("tdop") && sky.contains("gdop"));
 }
 
-class Reports : public testing::TestWithParam<ReportCase> {};
-
-TEST_P(Reports, TpvCarriesOnlyWhatBelongsToTheRmcSecond) {
-    const Fix fix = makeFix(epoch(GetParam().rmc));
-    EXPECT_EQ(tpvReport(fix, "/dev/x"), GetParam().tpv);
-    const auto sky = nlohmann::ordered_json::parse(skyReport(fix, "/dev/x"));
-    EXPECT_EQ(sky.contains("hdop"), GetParam().skyHasDops);
-    EXPECT_EQ(sky.contains("time"), GetParam().skyHasDops);
-    // The sky view is the epoch's own in every case: GPS from the record,
-    // BeiDou parsed from the raw set and numbered apart from GPS.
-    ASSERT_EQ(sky["satellites"].size(), 6u);
-    EXPECT_EQ(sky["nSat"], 6);
-    EXPECT_EQ(sky["uSat"], 5);  // 4, 5, 9, 12 and BeiDou 201; BeiDou 14 is not in the GSA
-    EXPECT_EQ(sky["satellites"][4].dump(),
-              R"({"PRN":401,"gnssid":3,"svid":1,"el":45,"az":100,"ss":40,"used":true})");
-    EXPECT_EQ(sky["satellites"][5]["PRN"], 414);
-    EXPECT_EQ(sky["satellites"][5]["used"], false);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Records, Reports,
-    testing::Values(
-        ReportCase{"SameSecond",
-                   "$GPRMC,123519.00,A,4807.038,N,01131.000,E,022.4,084.4,230394,003.1,W",
-                   R"({"class":"TPV","device":"/dev/x","mode":3,"time":"1994-03-23T12:35:19.000Z",)"
-                   R"("lat":48.1173,"lon":11.51667,"altHAE":592.3,"altMSL":545.4,"geoidSep":46.9,)"
-                   R"("track":84.4,"speed":11.524})",
-                   true},
-        // RMC sent before GGA: the record holds the GGA of the second before.
-        ReportCase{"RmcOfTheNextSecond",
-                   "$GPRMC,123520.00,A,4807.040,N,01131.010,E,022.4,084.4,230394,003.1,W",
-                   R"({"class":"TPV","device":"/dev/x","mode":2,"time":"1994-03-23T12:35:20.000Z",)"
-                   R"("lat":48.11733,"lon":11.51683,"track":84.4,"speed":11.524})",
-                   false},
-        ReportCase{
-            "NoFixAndColdStartDate", "$GPRMC,123519.00,V,,,,,,,050180,,",
-            R"({"class":"TPV","device":"/dev/x","mode":1,"time":"1980-01-05T12:35:19.000Z"})",
-            true}),
-    [](const auto& test) { return std::string(test.param.name); });
-
-TEST(Fix, CoordinatesKeepTheSentencesPrecisionWithoutFloatNoise) {
+TEST(Fix, CoordinatesKeepEveryDigitTheReceiverSent) {
     const struct {
-        GpsFloat field;
-        const char* printed;
+        const char* field;
+        const char* hemisphere;
+        const char* printed;  // "" for none
     } cases[] = {
-        {{554782145, 100000}, "55.7970242"},  // 55 deg 47.82145 min
-        {{-554782145, 100000}, "-55.7970242"}, {{4807038, 1000}, "48.1173"},
-        {{1131000, 1000}, "11.51667"},         {{9000, 1}, "90.0"},
+        {"5547.82145", "N", "55.7970242"},
+        {"5547.82145", "S", "-55.7970242"},
+        {"4807.038", "N", "48.1173"},
+        {"01131.000", "E", "11.51667"},
+        {"03858.587325", "E", "38.97645542"},  // 1.8e-7 degrees lost when cut to 5 decimals
+        {"12118.8685453", "W", "-121.314475755"},
+        {"9000", "N", "90.0"},
+        {"9000.1", "N", ""},
+        {"4860.000", "N", ""},
+        {"", "N", ""},
+        {"4807.038", "", ""},
+        {"4807.038", "X", ""},
+        {"48O7.038", "N", ""},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(nlohmann::json(*degreesFromField(c.field)).dump(), c.printed) << c.printed;
+        const char positive =
+            c.hemisphere == std::string("E") || c.hemisphere == std::string("W") ? 'E' : 'N';
+        const auto degrees =
+            degreesFromField(c.field, c.hemisphere, positive, positive == 'N' ? 'S' : 'W');
+        EXPECT_EQ(degrees ? nlohmann::json(*degrees).dump() : "", c.printed) << c.field;
     }
-    EXPECT_FALSE(degreesFromField({0, 0}));
-}
-
-TEST(Fix, SatellitesAreNumberedAsTheClientsDo) {
-    const struct {
-        Talker talker;
-        int nmea, prn, gnssid, svid;  // gnssid -1: none known
-    } cases[] = {
-        {Talker::Gps, 1, 1, 0, 1},          {Talker::Gps, 32, 32, 0, 32},
-        {Talker::Gps, 33, 120, 1, 120},     {Talker::Gps, 65, 65, 6, 1},
-        {Talker::Gps, 138, 138, 1, 138},    {Talker::Gps, 193, 193, 5, 1},
-        {Talker::Gps, 250, 250, -1, -1},    {Talker::BeiDou, 1, 401, 3, 1},
-        {Talker::BeiDou, 214, 414, 3, 14},  {Talker::BeiDou, 437, 437, 3, 37},
-        {Talker::BeiDou, 100, 100, -1, -1},
-    };
-    for (const auto& c : cases) {
-        const SatelliteId id = identifySatellite(c.talker, c.nmea);
-        EXPECT_EQ(id.prn, c.prn) << c.nmea;
-        EXPECT_EQ(id.gnssid.value_or(-1), c.gnssid) << c.nmea;
-        EXPECT_EQ(id.svid.value_or(-1), c.svid) << c.nmea;
-    }
-    EXPECT_EQ(fullYear(80), 1980);
-    EXPECT_EQ(fullYear(99), 1999);
-    EXPECT_EQ(fullYear(0), 2000);
-    EXPECT_EQ(fullYear(79), 2079);
 }
 
 // Line, then the kinds and error messages (a regular expression) in order.
@@ -137,6 +105,8 @@ std::string describe(const Request& request) {
             return "Version";
         case Request::Kind::Devices:
             return "Devices";
+        case Request::Kind::Device:
+            return request.device ? "Device=" : "Device";
         case Request::Kind::Watch:
             return request.watch ? "Watch=" : "Watch";
         case Request::Kind::Poll:
@@ -153,7 +123,9 @@ TEST(Requests, EveryCommandOrAnErrorNeverMore) {
         {R"(?WATCH={"enable":true,"json":true};)", {"Watch="}},
         {R"(?WATCH={"enable":true,"json":true})", {"Watch="}},
         {"?WATCH;", {"Watch"}},
-        {"?POLL;?DEVICES;", {"Poll", "Devices"}},
+        {"?POLL;?DEVICES;?DEVICE;", {"Poll", "Devices", "Device"}},
+        {R"(?DEVICE={"path":"/dev/x","bps":4800,"cycle":0.5};)", {"Device="}},
+        {R"(?DEVICE={"bps":"fast"};)", {"Error:Invalid DEVICE: 'bps' must be an integer"}},
         {"?FOO;?POLL;", {"Error:Unrecognized request '\\?FOO'", "Poll"}},
         {"hello", {"Error:Unrecognized request 'hello'"}},
         {"\x01\x02\xff", {"Error:Unrecognized request '\\?\\?\\?'"}},
@@ -177,13 +149,19 @@ TEST(Requests, EveryCommandOrAnErrorNeverMore) {
     }
 }
 
-TEST(Requests, WatchChangesOnlyWhatItNames) {
+TEST(Requests, WatchEnablesUnlessToldNotToAndChangesOnlyWhatItNames) {
     WatchPolicy policy;
-    parseRequestLine(R"(?WATCH={"enable":true};)")[0].watch->applyTo(policy);
-    EXPECT_TRUE(policy.wantsReports()) << "enable alone means JSON reports";
-    parseRequestLine(R"(?WATCH={"nmea":true,"json":false};)")[0].watch->applyTo(policy);
-    EXPECT_TRUE(policy.enable && policy.wantsSentences() && !policy.wantsReports());
-    parseRequestLine(R"(?WATCH={"enable":false};)")[0].watch->applyTo(policy);
+    const auto apply = [&policy](const char* line) {
+        parseRequestLine(line)[0].watch->applyTo(policy);
+    };
+    apply(R"(?WATCH={"raw":2,"pps":true};)");  // what a monitor program sends
+    EXPECT_TRUE(policy.enable && policy.pps && policy.wantsSentences());
+    EXPECT_FALSE(policy.wantsReports());
+    apply(R"(?WATCH={"enable":true,"json":false};)");
+    EXPECT_TRUE(policy.wantsSentences() && !policy.wantsReports()) << "json:false is kept";
+    apply(R"(?WATCH={"json":true,"device":"/dev/x"};)");
+    EXPECT_TRUE(policy.wantsReports() && policy.raw == 2 && policy.device == "/dev/x");
+    apply(R"(?WATCH={"enable":false};)");
     EXPECT_FALSE(policy.wantsSentences() || policy.wantsReports());
 }
 
@@ -229,7 +207,7 @@ TEST(Summary, SpanCountsForwardTimeAndTimesItWentBack) {
     for (const int second : {0, 1, 2, 50, 51, 10, 11}) {
         Fix fix;
         fix.time = UtcTime{2024, 5, 14, 8, second / 60 + 30, second % 60, 0};
-        summary.add(fix, 5);
+        summary.addFix(fix);
     }
     EXPECT_EQ(summary.backwards(), 1u);
     EXPECT_DOUBLE_EQ(summary.forwardSeconds(), 2.0 + 48.0 + 1.0 + 1.0);

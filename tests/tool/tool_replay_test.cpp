@@ -12,6 +12,7 @@
 #include <tuple>
 
 #include "support/shell.h"
+#include "vyr_gpsparser.h"
 
 namespace {
 
@@ -25,18 +26,20 @@ using vyr::test::readFile;
 using vyr::test::shell;
 
 struct Counts {
-    long long sentences = 0, fixes = 0, valid = 0, withBeiDou = 0;
+    long long sentences = 0, bad = 0, records = 0, fixes = 0, valid = 0, withBeiDou = 0;
 };
 
 // Frames a capture as the reader does ("$" to CR or LF, at most 179
-// characters; a "$" restarts a sentence that is not full) and completes fixes
-// as the collector does: GGA opens a fix; GSA, RMC and the last GPGSV of its
-// series (total capped at 4) complete it, plus the last BDGSV once any BDGSV
-// was seen (and then lists BeiDou satellites).
+// characters; a "$" restarts a sentence that is not full) and completes
+// records as the collector does: GGA opens one; GSA, RMC and the last GPGSV
+// of its series (total capped at 4) complete it, plus the last BDGSV once any
+// BDGSV was seen. The tool presents a fix for every RMC of these clean
+// captures (valid with status A) and a sky view with BeiDou for every
+// complete BDGSV series.
 Counts model(const std::string& capture) {
     Counts n;
     std::string s;
-    bool open{}, gga{}, gsa{}, rmc{}, valid{}, gp{}, bd{}, beidou{};
+    bool open{}, gga{}, gsa{}, rmc{}, gp{}, bd{}, beidou{}, good{};
     for (const char c : readFile(kData + capture)) {
         if (c == '$' && (!open || s.size() < 179)) {
             s = "$", open = true;
@@ -45,6 +48,11 @@ Counts model(const std::string& capture) {
         } else if (open) {
             open = false;
             ++n.sentences;
+            // A sentence without a checksum (one cut at 179 characters) is
+            // bad once the line has sent good ones.
+            const int check = VYR_GPS_NmeaChecksum(s.data(), static_cast<uint32_t>(s.size()));
+            n.bad += check == VYR_GPS_CHECKSUM_BAD || (check == VYR_GPS_CHECKSUM_ABSENT && good);
+            good = good || check == VYR_GPS_CHECKSUM_OK;
             const std::string t = s.substr(1, 5);
             int total = 0, number = 0;
             std::sscanf(s.c_str(), "$%*5[A-Z],%d,%d", &total, &number);
@@ -52,13 +60,15 @@ Counts model(const std::string& capture) {
             beidou = beidou || t == "BDGSV";
             gga = gga || t == "GNGGA" || t == "GPGGA" || t == "BDGGA";
             gsa = gsa || (gga && (t == "GPGSA" || t == "GNGSA"));
-            if (gga && (t == "GPRMC" || t == "GNRMC")) {
-                rmc = true, valid = std::regex_search(s, std::regex("^.{6},[^,]*,A,"));
+            if (t == "GPRMC" || t == "GNRMC") {
+                rmc = rmc || gga;
+                ++n.fixes, n.valid += std::regex_search(s, std::regex("^.{6},[^,]*,A,")) ? 1 : 0;
             }
+            n.withBeiDou += t == "BDGSV" && last ? 1 : 0;
             gp = gp || (gga && t == "GPGSV" && last);
             bd = bd || (gga && t == "BDGSV" && last);
             if (gga && gsa && rmc && gp && (bd || !beidou)) {
-                ++n.fixes, n.valid += valid ? 1 : 0, n.withBeiDou += bd ? 1 : 0;
+                ++n.records;
                 gga = gsa = rmc = gp = bd = false;
             }
         }
@@ -73,10 +83,12 @@ TEST_P(Replay, SummaryMatchesTheCapture) {
     const auto [status, out] =
         shell(kReplay + GetParam().first + " --fast --source " + GetParam().second);
     ASSERT_EQ(status, 0);
-    char summary[128];
+    char summary[256];
     std::snprintf(summary, sizeof summary,
-                  "\nsentences      %lld\nfixes          %lld\nfixes valid    %lld\n", n.sentences,
-                  n.fixes, n.valid);
+                  "\nsentences      %lld\nfixes          %lld\nfixes valid    %lld\n"
+                  "checksum bad   %lld sentences; 0 fixes held back (their RMC failed)\n"
+                  "records        %lld from the library\n",
+                  n.sentences, n.fixes, n.valid, n.bad, n.records);
     EXPECT_NE(out.find(summary), std::string::npos) << "expected" << summary << "in:\n" << out;
     EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(kDevice))) << kDevice;
 }
@@ -87,7 +99,7 @@ INSTANTIATE_TEST_SUITE_P(
                     std::pair<std::string, std::string>{"drive-gps-only.nmea", "serial"},
                     std::pair<std::string, std::string>{"drive-gps-only.nmea", "simulator"}));
 
-TEST(ToolOutput, JsonLinesParseWithOneTpvPerFixListingItsSatellites) {
+TEST(ToolOutput, JsonLinesParseWithOneTpvPerFixAndEveryConstellation) {
     const auto [status, out] = shell(kReplay + "drive-gps-beidou.nmea --fast --json");
     ASSERT_EQ(status, 0);
     std::istringstream lines(out);
@@ -149,14 +161,15 @@ std::string writeTemp(const std::string& name, const std::string& bytes) {
 }
 
 // A receiver that sends RMC before GGA, whose clock jumps back once, with
-// the date a receiver reports before it knows it.
+// the date a receiver reports before it knows it. It sends no checksums,
+// except on one RMC that was damaged on the line (its checksum does not match).
 std::string rmcFirstCapture() {
     std::string capture;
     for (const int second : {0, 1, 2, 3, 4, 50, 51, 52}) {
         char time[16];
         std::snprintf(time, sizeof time, "1000%02d.00", second);
-        capture +=
-            "$GPRMC," + std::string(time) + ",A,4807.038,N,01131.000,E,0.5,54.7,050180,,\r\n";
+        capture += "$GPRMC," + std::string(time) + ",A,4807.03" + (second == 2 ? "9" : "8") +
+                   ",N,01131.000,E,0.5,54.7,050180,," + (second == 2 ? "*00" : "") + "\r\n";
         capture +=
             "$GPGGA," + std::string(time) + ",4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,\r\n";
         capture += "$GPGSA,A,3,04,05,,09,12,,,24,,,,,2.5,1.3,2.1\r\n";
@@ -168,23 +181,37 @@ std::string rmcFirstCapture() {
     return capture;
 }
 
-TEST(ToolSummary, MixedRecordsUnfinishedEpochsAndTimeGoingBack) {
+TEST(ToolSummary, FixesOfTheirOwnSecondMixedRecordsAndTimeGoingBack) {
     const std::string capture = writeTemp("vyr-gps-rmc-first.nmea", rmcFirstCapture());
     const auto [status, out] =
         shell(kReplay.substr(0, kReplay.size() - kData.size()) + capture + " --fast --json");
     ASSERT_EQ(status, 0);
-    // 8 GGA epochs: the first 7 completed by the next second's RMC (mixed),
-    // the last never completed; the first RMC opened nothing.
+    // The tool: one fix for each RMC but the damaged one, each with the
+    // altitude of its own second's GGA, except the RMC after the jump, which
+    // has none.
     const auto summary = nlohmann::json::parse(out.substr(out.rfind("{\"class\":\"SUMMARY\"")));
-    EXPECT_EQ(summary["fixes"], 7);
+    EXPECT_EQ(summary["fixes"], 8);
+    EXPECT_EQ(summary["bad_checksum"], 1);
+    EXPECT_EQ(summary["held_back"], 1);
+    EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 8 + 8 + 1)
+        << "8 TPV, a SKY for each of the 8 GSV, the summary";
+    EXPECT_EQ(summary["first"], "1980-01-05T10:00:00.000Z");
+    EXPECT_EQ(summary["backwards"], 1);
+    EXPECT_EQ(summary["span_s"], 4.0 + 110.0 + 1.0 + 1.0)
+        << "00..04, back to 09:59:00, on to 50..52";
+    std::istringstream lines(out);
+    for (std::string line; std::getline(lines, line);) {
+        if (line.starts_with(R"({"class":"TPV")")) {
+            EXPECT_EQ(line.find("altMSL") == std::string::npos,
+                      line.find("T09:59:00") != std::string::npos)
+                << line;
+        }
+    }
+    // The library, which takes the damaged RMC too: 8 GGA epochs, the first
+    // 7 completed by the next second's RMC (mixed), the last never completed.
+    EXPECT_EQ(summary["records"], 7);
     EXPECT_EQ(summary["mixed"], 7);
     EXPECT_EQ(summary["epochs_incomplete"], 1);
-    EXPECT_EQ(summary["not_in_fix"], 2 + 3)
-        << "the first RMC and the one after the jump (no GGA before them), the last GGA, GSA, GSV";
-    EXPECT_EQ(summary["backwards"], 1);
-    EXPECT_EQ(summary["first"], "1980-01-05T10:00:01.000Z");
-    EXPECT_EQ(summary["span_s"], 3.0 + 111.0 + 1.0) << "01..04, back to 09:59:00, on to 51..52";
-    EXPECT_EQ(out.find("altMSL"), std::string::npos) << "no altitude from another second";
     std::filesystem::remove(capture);
 }
 

@@ -35,6 +35,8 @@ size_t feedSerial(PtyLine& line, const std::vector<char>& data, const Pace& pace
     // --fast keeps only a small window in flight, so the library's reader
     // sets the pace and a stop request is answered promptly.
     constexpr int kFastWindow = 2048;
+    // Longest sleep between two looks at keepGoing.
+    constexpr milliseconds kLongestSleep{100};
     const auto begin = steady_clock::now();
     size_t written = 0;  // over all passes
     size_t offset = 0;   // in this pass
@@ -45,22 +47,29 @@ size_t feedSerial(PtyLine& line, const std::vector<char>& data, const Pace& pace
             }
             offset = 0;
         }
-        size_t allowed = kChunk;
+        size_t count = std::min(kChunk, data.size() - offset);
         if (pace.fast) {
             if (line.pending() > kFastWindow) {
                 std::this_thread::sleep_for(milliseconds(1));
                 continue;
             }
         } else {
-            const double elapsed = duration<double>(steady_clock::now() - begin).count();
-            const auto due = static_cast<size_t>(elapsed * rate) + 1;
-            allowed = due > written ? due - written : 0;
+            // A line at a time, written when its last byte is due, as a
+            // receiver's UART delivers a sentence: one wake-up per sentence,
+            // not one per few bytes.
+            const auto lineEnd =
+                std::find(data.begin() + static_cast<std::ptrdiff_t>(offset),
+                          data.begin() + static_cast<std::ptrdiff_t>(offset + count), '\n');
+            if (lineEnd != data.begin() + static_cast<std::ptrdiff_t>(offset + count)) {
+                count = static_cast<size_t>(lineEnd - data.begin()) + 1 - offset;
+            }
+            const auto due = begin + duration_cast<steady_clock::duration>(duration<double>(
+                                         static_cast<double>(written + count) / rate));
+            if (steady_clock::now() < due) {
+                std::this_thread::sleep_until(std::min(due, steady_clock::now() + kLongestSleep));
+                continue;
+            }
         }
-        if (allowed == 0) {
-            std::this_thread::sleep_for(milliseconds(2));
-            continue;
-        }
-        const size_t count = std::min({kChunk, allowed, data.size() - offset});
         if (!line.write(data.data() + offset, count, keepGoing)) {
             break;
         }

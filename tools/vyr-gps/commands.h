@@ -6,26 +6,29 @@
 #include <signal.h>
 
 #include <cstdio>
+#include <optional>
 #include <string>
 
 #include "capture.h"
 #include "vyr_platform.h"
 
-#ifndef VYR_GPS_DEVICE_PATH
-#error "VYR_GPS_DEVICE_PATH must name the library's build-time serial device path"
-#endif
 #ifndef VYR_TOOL_VERSION
 #define VYR_TOOL_VERSION "0"
 #endif
 
 namespace vyr::tool {
 
-inline constexpr const char* kDevicePath = VYR_GPS_DEVICE_PATH;
 inline constexpr int kExitFailure = 1;
 inline constexpr int kExitUsage = 2;
 inline constexpr int kExitInterrupted = 130;
 
 struct Options {
+    // The serial device path the library was built with.
+    std::string libraryDevice;
+    // A receiver at another path (monitor, serve), relayed into the
+    // library's line; empty: the library reads its own device.
+    std::string device;
+    std::optional<int> baud;  // --baud; nullopt: auto
     // Output of replay and monitor.
     bool json = false;
     bool echoNmea = false;
@@ -34,7 +37,9 @@ struct Options {
     // The capture of replay, or of serve --replay.
     std::string file;
     Pace pace;
-    std::string source = "serial";
+    // serial, simulator, or empty: serial where this build's device path
+    // lies outside /dev, the simulated source where it is a real port.
+    std::string source;
     // serve
     std::string listen = "127.0.0.1:2947";
     int maxClients = 64;
@@ -48,6 +53,11 @@ struct Options {
 [[nodiscard]] sigset_t stopSignals();
 // True once SIGINT or SIGTERM arrived (takes it).
 [[nodiscard]] bool stopRequested();
+
+// The source replay and serve --replay use: the one asked for, else
+// serial where the line can be placed at the device path, else the
+// simulated source (said once on standard error).
+[[nodiscard]] std::string captureSource(const Options& options);
 
 int replay(std::FILE* out, const Options& options);
 int monitor(std::FILE* out, const Options& options);

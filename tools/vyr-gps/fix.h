@@ -1,50 +1,22 @@
-// One delivered fix as the tool presents it, built on the tool's own threads
-// from the copies the data callback took.
-//
-// A receiver that sends RMC before GGA makes the library's record combine the
-// RMC of one second with the GGA, GSA and GSV of the second before. Such a
-// record is marked mixed: position, time, speed and track come from the RMC;
-// altitude, fix quality and dilutions of precision only when the GGA time
-// equals the RMC time. The sky view (GSV with the GSA's used marks) is one
-// epoch's own and is kept either way.
+// What the tool presents for one second of the receiver's output, as the
+// epoch assembler (assembler.h) builds it from the sentences that passed their
+// checksum: the fix (TPV), the sky view (SKY) and the pseudorange noise (GST).
+// Every member is optional where a sentence can leave it out: a value the
+// sentences do not give is absent, never 0.
 #pragma once
+
+#include <time.h>
 
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
+#include "satellites.h"
 #include "vyr_gpsparser.h"
 
 namespace vyr::tool {
-
-// What the data callback copies on the reader thread: the parsed record and
-// the raw sentences of the same epoch (still in the set while callbacks run).
-struct EpochCopy {
-    GpsMsgPacket packet;
-    GpsRawData raw;
-};
-
-// Which GSV series a satellite was listed in.
-enum class Talker { Gps, BeiDou };
-
-// A satellite numbered as the clients' protocol does: gnssid/svid in the
-// receiver-independent scheme (0 GPS, 1 SBAS, 3 BeiDou, 5 QZSS, 6 GLONASS)
-// and a PRN that never collides between constellations (BeiDou 401-463).
-struct SatelliteId {
-    int prn;
-    std::optional<int> gnssid, svid;  // absent for numbers of no known range
-};
-
-[[nodiscard]] SatelliteId identifySatellite(Talker talker, int nmeaNumber);
-
-struct Satellite {
-    SatelliteId id;
-    int elevation;
-    int azimuth;
-    int snr;  // dB-Hz, 0: not tracked
-    bool used;
-};
 
 struct UtcTime {
     int year, month, day;  // year 0 when the sentence carried no date
@@ -58,32 +30,89 @@ struct UtcTime {
 // of 1980 before they know the date), 00-79 are 2000-2079.
 [[nodiscard]] int fullYear(int twoDigitYear);
 
+// What a time consumer needs with each fix, without reaching into the
+// assembler.
+struct FixTiming {
+    // CLOCK_REALTIME in the NMEA callback of the epoch's first sentence, and
+    // that sentence's length as framed (without the line end): its last byte
+    // arrived then, length + 2 bytes after the second's output began.
+    timespec firstSentenceRealtime{};
+    uint32_t firstSentenceLength = 0;
+    // RMC status A, a valid date and time, the GGA of the epoch (if any) of
+    // the same second, and every sentence of the epoch passed its checksum.
+    bool timeTrusted = false;
+};
+
+// hdop, pdop and vdop as the receiver's GSA states them (hdop from the GGA
+// when no GSA gives it); xdop, ydop, tdop and gdop computed from where the
+// used satellites stand.
+struct Dops {
+    std::optional<double> x, y, h, v, p, t, g;
+};
+
+// Error estimates in the clients' names, two standard deviations (see the
+// README for their sources).
+struct ErrorEstimates {
+    std::optional<double> ept, epx, epy, epv, eph, eps, epd, epc, sep;
+};
+
 struct Fix {
-    bool valid = false;  // RMC status A
-    bool mixed = false;  // GGA and RMC of different seconds
-    int mode = 1;        // 1 no fix, 2 2D, 3 3D
+    uint64_t epoch = 0;         // which assembled epoch (for pairing with its Sky)
+    bool valid = false;         // RMC status A
+    int mode = 1;               // 1 no fix, 2 2D, 3 3D
+    std::optional<int> status;  // the clients' fix status, from the GGA quality
     std::optional<UtcTime> time;
     std::optional<double> latitude, longitude;  // decimal degrees, negative south/west
     std::optional<double> speed;                // m/s
     std::optional<double> track;                // degrees true
+    std::optional<double> magvar;               // degrees, east positive
+    std::optional<double> magtrack;             // degrees magnetic
     std::optional<double> altitude;             // metres above mean sea level
     std::optional<double> geoidSeparation;      // metres
     std::optional<double> altitudeHae;          // metres above the ellipsoid
+    std::optional<double> climb;                // m/s
     std::optional<int> quality;                 // GGA fix quality
     std::optional<int> satellitesUsed;          // the GGA's count
-    int satellitesInView = 0;                   // all GSV series
-    std::optional<double> hdop, pdop, vdop;
-    std::vector<Satellite> satellites;
+    Dops dops;
+    ErrorEstimates errors;
+    FixTiming timing;
 
     [[nodiscard]] bool hasPosition() const { return mode >= 2 && latitude && longitude; }
-    [[nodiscard]] int satellitesMarkedUsed() const;
 };
 
-// ddmm.mmmm as a fixed-point field to decimal degrees, rounded to two more
-// decimals than the minutes carried (enough to keep the field's resolution).
-[[nodiscard]] std::optional<double> degreesFromField(const GpsFloat& degreeMinutes);
+struct Satellite {
+    SatelliteId id;
+    std::optional<int> elevation, azimuth, snr;  // absent where the GSV field was empty
+    bool used = false;
+};
 
-[[nodiscard]] Fix makeFix(const EpochCopy& epoch);
+struct Sky {
+    uint64_t epoch = 0;
+    std::optional<UtcTime> time;
+    Dops dops;
+    std::vector<Satellite> satellites;
+    [[nodiscard]] int used() const;
+};
+
+// The receiver's pseudorange noise statistics (GST), metres and degrees.
+struct Gst {
+    uint64_t epoch = 0;
+    std::optional<UtcTime> time;
+    std::optional<double> rms, major, minor, orient, lat, lon, alt;
+};
+
+// A fixed-point field of the library's records as a number; nothing for an
+// empty field.
+[[nodiscard]] std::optional<double> valueOf(const GpsFloat& field);
+
+// A coordinate field ("4807.0381234", degrees and minutes) and its hemisphere
+// letter to decimal degrees, with every digit the receiver sent: rounded to
+// two more decimals than the minutes carry, which keeps the field's
+// resolution. Nothing for an empty field, a field that is not a number or a
+// hemisphere that is not one of the two given.
+[[nodiscard]] std::optional<double> degreesFromField(std::string_view field,
+                                                     std::string_view hemisphere, char positive,
+                                                     char negative);
 
 // Great-circle distance in metres.
 [[nodiscard]] double haversineMetres(double lat1, double lon1, double lat2, double lon2);

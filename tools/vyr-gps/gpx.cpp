@@ -53,7 +53,7 @@ GpxWriter::~GpxWriter() {
     }
 }
 
-void GpxWriter::point(const Fix& fix) {
+void GpxWriter::point(const Fix& fix, const Sky* sky) {
     if (!fix.hasPosition()) {
         endSegment();
         return;
@@ -65,16 +65,18 @@ void GpxWriter::point(const Fix& fix) {
     // Elevation above the ellipsoid and the children in the order the GPX
     // schema fixes, with the precision the clients' own logger uses.
     std::fprintf(file_, "      <trkpt lat=\"%.9f\" lon=\"%.9f\">", *fix.latitude, *fix.longitude);
-    if (fix.altitudeHae) {
+    if (fix.altitudeHae && fix.mode == 3) {
         std::fprintf(file_, "<ele>%.4f</ele>", *fix.altitudeHae);
     }
     if (fix.time && fix.time->year != 0) {
         std::fprintf(file_, "<time>%s</time>", fix.time->iso8601(3).c_str());
     }
-    std::fprintf(file_, "<fix>%s</fix><sat>%d</sat>", fix.mode == 3 ? "3d" : "2d",
-                 fix.satellitesMarkedUsed());
-    for (const auto& [name, value] :
-         {std::pair{"hdop", fix.hdop}, std::pair{"vdop", fix.vdop}, std::pair{"pdop", fix.pdop}}) {
+    std::fprintf(file_, "<fix>%s</fix>", fix.mode == 3 ? "3d" : "2d");
+    if (sky != nullptr) {
+        std::fprintf(file_, "<sat>%d</sat>", sky->used());
+    }
+    for (const auto& [name, value] : {std::pair{"hdop", fix.dops.h}, std::pair{"vdop", fix.dops.v},
+                                      std::pair{"pdop", fix.dops.p}}) {
         if (value) {
             std::fprintf(file_, "<%s>%g</%s>", name, *value, name);
         }

@@ -18,7 +18,8 @@ public:
     GpxWriter(const GpxWriter&) = delete;
     GpxWriter& operator=(const GpxWriter&) = delete;
 
-    void point(const Fix& fix);
+    // sky: the same epoch's sky view, if it had one (the satellites used).
+    void point(const Fix& fix, const Sky* sky);
     // Closes the open segment and the document.
     void finish();
 

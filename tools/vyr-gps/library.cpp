@@ -24,7 +24,7 @@ CallbackPair::~CallbackPair() {
 
 void CallbackPair::attach() {
     attached_ = true;
-    if (VYR_GPSPARSER_Register(&data_) != VYR_GPS_OK ||
+    if ((data_.callback != nullptr && VYR_GPSPARSER_Register(&data_) != VYR_GPS_OK) ||
         VYR_GPSPARSER_RegNMEARecvCbk(&nmea_) != VYR_GPS_OK) {
         throw ToolError("cannot register the callbacks with the library");
     }
@@ -32,7 +32,9 @@ void CallbackPair::attach() {
 
 void CallbackPair::detach() {
     attached_ = false;
-    VYR_GPSPARSER_UnRegister(&data_);
+    if (data_.callback != nullptr) {
+        VYR_GPSPARSER_UnRegister(&data_);
+    }
     VYR_GPSPARSER_UnregNMEARecvCbk(&nmea_);
 }
 

@@ -6,13 +6,20 @@
 #include <memory>
 #include <string>
 
-#include "fix.h"
 #include "vyr_gpsparser.h"
 
 namespace vyr::tool {
 
-// A data and an NMEA callback, registered with the library while attached and
-// unregistered on detach or destruction.
+// What the data callback copies on the reader thread: the parsed record and
+// the raw sentences of the same epoch (still in the set while callbacks run).
+struct EpochCopy {
+    GpsMsgPacket packet;
+    GpsRawData raw;
+};
+
+// A data and an NMEA callback (or the NMEA callback alone: onFix null),
+// registered with the library while attached and unregistered on detach or
+// destruction.
 class CallbackPair {
 public:
     CallbackPair(GpsDataCallback onFix, GpsNmeaCallback onSentence, void* self);

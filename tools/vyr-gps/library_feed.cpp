@@ -1,48 +1,34 @@
 #include "library_feed.h"
 
-#include "library.h"
-
 namespace vyr::tool {
 
 LibraryFeed::LibraryFeed(Hooks hooks)
-    : hooks_(std::move(hooks)), callbacks_(&LibraryFeed::onFix, &LibraryFeed::onSentence, this) {}
+    : hooks_(std::move(hooks)), callbacks_(nullptr, &LibraryFeed::onSentence, this) {}
 
 // Reader thread, manager lock held.
 void LibraryFeed::onSentence(const char* sentence, uint32_t length, void* self) {
     auto* feed = static_cast<LibraryFeed*>(self);
-    feed->lastSentence_.store(std::chrono::steady_clock::now().time_since_epoch().count());
-    if (feed->hooks_.sentencesWanted()) {
-        feed->push(std::string(sentence, length));
-    }
-}
-
-// Reader thread, manager lock held. The raw set still holds this epoch's
-// sentences (it is cleared after the callbacks).
-void LibraryFeed::onFix(const GpsMsgPacket* packet, void* self) {
-    auto* feed = static_cast<LibraryFeed*>(self);
-    feed->push(copyEpoch(*packet));
-}
-
-void LibraryFeed::push(Event event) {
+    const Arrival arrival = arrivalNow();
+    feed->hooks_.sentenceSeen();
     bool wasEmpty = false;
     {
-        std::lock_guard guard(lock_);
-        if (queue_.size() >= kMaxQueued) {
-            queue_.pop_front();
-            ++dropped_;
+        std::lock_guard guard(feed->lock_);
+        if (feed->queue_.size() >= kMaxQueued) {
+            feed->queue_.pop_front();
+            ++feed->dropped_;
         }
-        wasEmpty = queue_.empty();
-        queue_.push_back(std::move(event));
+        wasEmpty = feed->queue_.empty();
+        feed->queue_.push_back({std::string(sentence, length), arrival});
     }
     if (wasEmpty) {
-        hooks_.wake();
+        feed->hooks_.wake();
     }
 }
 
 LibraryFeed::Batch LibraryFeed::drain() {
     Batch batch;
     std::lock_guard guard(lock_);
-    batch.events.swap(queue_);
+    batch.sentences.swap(queue_);
     batch.dropped = dropped_;
     dropped_ = 0;
     return batch;

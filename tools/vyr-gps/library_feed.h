@@ -1,66 +1,53 @@
-// The library's callbacks for vyr-gps serve. They run on the library's
-// reader thread with its lock held, so they only copy: the record and raw set
-// of a fix, and a sentence when some client wants sentences, into a bounded
-// queue; the first event into an empty queue asks the event loop (through
-// wake) to drain it. Nothing here waits for a client.
+// The library's NMEA callback for vyr-gps serve. It runs on the library's
+// reader thread with its lock held, so it only copies: each sentence, with
+// the system clock taken there, into a bounded queue; the first sentence into
+// an empty queue asks the event loop (through wake) to drain it. Nothing here
+// waits for a client.
 #pragma once
 
-#include <atomic>
-#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <functional>
-#include <memory>
 #include <mutex>
-#include <string>
-#include <variant>
 
-#include "fix.h"
 #include "library.h"
+#include "sentence.h"
 
 namespace vyr::tool {
 
 class LibraryFeed {
 public:
-    using Event = std::variant<std::string, std::unique_ptr<EpochCopy>>;
-    // Events kept when the loop falls behind; older ones are dropped first.
-    static constexpr size_t kMaxQueued = 1024;
+    // Sentences kept when the loop falls behind (minutes of a receiver's
+    // output); older ones are dropped first.
+    static constexpr size_t kMaxQueued = 4096;
 
     struct Hooks {
-        std::function<void()> wake;             // any thread: schedule drain()
-        std::function<bool()> sentencesWanted;  // reader thread: copy sentences?
+        std::function<void()> wake;          // any thread: schedule drain()
+        std::function<void()> sentenceSeen;  // reader thread: after every sentence
     };
 
     explicit LibraryFeed(Hooks hooks);
     LibraryFeed(const LibraryFeed&) = delete;
     LibraryFeed& operator=(const LibraryFeed&) = delete;
 
-    // Registers and unregisters both callbacks (ToolError when it cannot).
+    // Registers and unregisters the callback (ToolError when it cannot).
     void attach() { callbacks_.attach(); }
     void detach() { callbacks_.detach(); }
 
-    // Event loop: takes everything queued, and how many events were dropped
-    // since the last call.
+    // Event loop: takes everything queued, and how many sentences were
+    // dropped since the last call.
     struct Batch {
-        std::deque<Event> events;
+        std::deque<SentenceEvent> sentences;
         uint64_t dropped = 0;
     };
     [[nodiscard]] Batch drain();
 
-    // Steady-clock time of the last sentence, 0 before the first.
-    [[nodiscard]] std::chrono::steady_clock::duration lastSentence() const {
-        return std::chrono::steady_clock::duration(lastSentence_.load());
-    }
-
 private:
     static void onSentence(const char* sentence, uint32_t length, void* self);
-    static void onFix(const GpsMsgPacket* packet, void* self);
-    void push(Event event);
 
     Hooks hooks_;
-    std::atomic<std::chrono::steady_clock::rep> lastSentence_{0};
     std::mutex lock_;
-    std::deque<Event> queue_;
+    std::deque<SentenceEvent> queue_;
     uint64_t dropped_ = 0;
     // Last: unregistered first on destruction, before the queue goes.
     CallbackPair callbacks_;

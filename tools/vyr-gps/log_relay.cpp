@@ -5,6 +5,7 @@
 #include <pthread.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -175,8 +176,18 @@ void LogRelay::run(int readFd) {
     };
     char buffer[4096];
     for (;;) {
+        // No timeout unless idle() has something to do: a quiet library
+        // does not wake this thread.
+        int timeoutMs = -1;
+        if (collapser.lineWaiting()) {
+            timeoutMs = kIdleMs;
+        } else if (const auto due = collapser.countDue()) {
+            const auto left =
+                std::chrono::ceil<std::chrono::milliseconds>(*due - LogCollapser::Clock::now());
+            timeoutMs = static_cast<int>(std::max<int64_t>(0, left.count()));
+        }
         pollfd fd{readFd, POLLIN, 0};
-        const int ready = poll(&fd, 1, kIdleMs);
+        const int ready = poll(&fd, 1, timeoutMs);
         if (ready < 0 && errno == EINTR) {
             continue;
         }

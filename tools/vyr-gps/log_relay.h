@@ -10,6 +10,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -29,6 +30,12 @@ public:
     // Nothing arrived for a moment: the last line is complete.
     std::string idle(Clock::time_point now);
     std::string finish();
+    // When idle() next has something to do: a line waiting to be known
+    // complete (soon), a repeat count to show, or nothing (nullopt).
+    [[nodiscard]] bool lineWaiting() const { return havePending_; }
+    [[nodiscard]] std::optional<Clock::time_point> countDue() const {
+        return repeats_ > 0 ? std::optional(runStart_ + kReportEvery) : std::nullopt;
+    }
 
 private:
     std::string take(const std::string& line, Clock::time_point now);

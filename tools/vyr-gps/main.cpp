@@ -3,8 +3,9 @@
 // the GPS clients of the system.
 //
 //   vyr-gps replay FILE [--speed N | --fast] [--source serial|simulator]
-//   vyr-gps monitor
+//   vyr-gps monitor [--device PATH [--baud N|auto]]
 //   vyr-gps serve [--listen HOST:PORT] [--replay FILE [--speed N | --fast] [--loop]]
+//                 [--device PATH [--baud N|auto]]
 //   common: --json  --gpx FILE  --nmea  --log-level N
 //
 // Fixes and the summary go to standard output. The library's diagnostic lines
@@ -21,7 +22,12 @@
 
 #include "commands.h"
 #include "log_relay.h"
+#include "receiver_port.h"
 #include "tool_error.h"
+
+#ifndef VYR_GPS_DEVICE_PATH
+#error "VYR_GPS_DEVICE_PATH must name the library's build-time serial device path"
+#endif
 
 namespace vyr::tool {
 
@@ -66,12 +72,46 @@ void addPaceOptions(CLI::App* command, Options& options, bool loop) {
     }
     command
         ->add_option("--source", options.source,
-                     "serial: through a pseudo-terminal at the device path (default); "
-                     "simulator: through the simulated-source hook")
+                     "serial: through a pseudo-terminal at the device path (default where the "
+                     "device path lies outside /dev); simulator: through the simulated-source "
+                     "hook")
         ->check(CLI::IsMember({"serial", "simulator"}));
 }
 
-CLI::App* addServe(CLI::App& app, Options& options) {
+// --baud: "auto" or a speed the line can be set to.
+std::string checkBaud(const std::string& text) {
+    if (text == "auto") {
+        return {};
+    }
+    try {
+        size_t used = 0;
+        const int value = std::stoi(text, &used);
+        if (used == text.size() && isSupportedBaud(value)) {
+            return {};
+        }
+    } catch (const std::exception&) {
+    }
+    return "must be auto or one of 1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200, "
+           "230400, 460800, 921600";
+}
+
+CLI::Option* addDeviceOptions(CLI::App* command, Options& options, std::string& baud) {
+    CLI::Option* device =
+        command->add_option("--device", options.device,
+                            "read the receiver at PATH instead (raw 8N1, held exclusively), "
+                            "relayed into the library's line");
+    device->type_name("PATH");
+    command
+        ->add_option("--baud", baud,
+                     "speed of --device: N bits per second, or auto (default): the usual "
+                     "speeds until sentences with good checksums arrive")
+        ->type_name("N|auto")
+        ->check(CLI::Validator(checkBaud, "N|auto", "baud"))
+        ->needs(device);
+    return device;
+}
+
+CLI::App* addServe(CLI::App& app, Options& options, std::string& baud) {
     CLI::App* serve =
         app.add_subcommand("serve", "share the receiver at " VYR_GPS_DEVICE_PATH
                                     " with GPS clients over TCP (the clients' JSON protocol)");
@@ -81,6 +121,7 @@ CLI::App* addServe(CLI::App& app, Options& options) {
         "--replay", options.file, "serve a capture through a pseudo-terminal instead");
     replayFile->type_name("FILE");
     addPaceOptions(serve, options, true);
+    addDeviceOptions(serve, options, baud)->excludes(replayFile);
     serve->add_option("--max-clients", options.maxClients, "clients at once (default 64)")
         ->check(CLI::Range(1, 512));
     serve
@@ -117,13 +158,15 @@ std::FILE* dataOutput() {
 int main(int argc, char** argv) {
     using namespace vyr::tool;
     Options options;
+    options.libraryDevice = VYR_GPS_DEVICE_PATH;
+    std::string baud = "auto";
     CLI::App app{"Runs the GPS library on a capture or on the receiver and prints every fix.",
                  "vyr-gps"};
     app.set_version_flag(
         "--version", std::string("vyr-gps " VYR_TOOL_VERSION " (device " VYR_GPS_DEVICE_PATH ")"));
     app.require_subcommand(1);
     app.fallthrough();
-    app.add_flag("--json", options.json, "TPV and SKY report lines per fix instead of text");
+    app.add_flag("--json", options.json, "TPV, SKY and GST report lines instead of text");
     app.add_option("--gpx", options.gpxPath, "write the fixes as a GPX 1.1 track to FILE")
         ->type_name("FILE");
     app.add_flag("--nmea", options.echoNmea, "also print every framed sentence");
@@ -137,15 +180,19 @@ int main(int argc, char** argv) {
     replayCommand->add_option("FILE", options.file, "NMEA capture (raw receiver bytes)")
         ->required();
     addPaceOptions(replayCommand, options, false);
-    app.add_subcommand("monitor",
-                       "read the receiver at " VYR_GPS_DEVICE_PATH " until SIGINT or SIGTERM");
-    CLI::App* serveCommand = addServe(app, options);
+    CLI::App* monitorCommand = app.add_subcommand(
+        "monitor", "read the receiver at " VYR_GPS_DEVICE_PATH " until SIGINT or SIGTERM");
+    addDeviceOptions(monitorCommand, options, baud);
+    CLI::App* serveCommand = addServe(app, options, baud);
 
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& error) {
         const int code = app.exit(error);
         return code == 0 ? 0 : kExitUsage;
+    }
+    if (baud != "auto") {
+        options.baud = std::stoi(baud);
     }
 
     // A closed pipe is an error result of a write, not a signal; a hang-up

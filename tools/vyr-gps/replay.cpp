@@ -7,6 +7,7 @@
 
 #include "commands.h"
 #include "library.h"
+#include "notice.h"
 #include "session.h"
 
 namespace vyr::tool {
@@ -47,17 +48,53 @@ double expectedSeconds(size_t bytes, const Pace& pace) {
 
 }  // namespace
 
+std::string captureSource(const Options& options) {
+    if (!options.source.empty()) {
+        return options.source;
+    }
+    if (options.libraryDevice.rfind("/dev/", 0) != 0) {
+        return "serial";
+    }
+    notice(
+        "this build's device path is %s, a real serial port; the capture goes through the "
+        "simulated source instead",
+        options.libraryDevice.c_str());
+    return "simulator";
+}
+
+namespace {
+
+void startLibraryFor(const std::string& source, const std::string& device) {
+    try {
+        startLibrary(device);
+    } catch (const ToolError& error) {
+        if (source != "simulator" || device.rfind("/dev/", 0) != 0) {
+            throw;
+        }
+        throw ToolError(std::string(error.what()) +
+                        "; the library opens its device even while a simulated source feeds it");
+    }
+}
+
+}  // namespace
+
 int replay(std::FILE* out, const Options& options) {
     const std::vector<char> data = readCapture(options.file);
-    PtyLine line(kDevicePath);
-    Session session(out,
-                    {options.json, options.echoNmea, options.gpxPath, kDevicePath, options.file});
+    const std::string sourceName = captureSource(options);
+    // The simulated source needs no line; one is placed all the same where it
+    // can be, for the library to open.
+    std::unique_ptr<PtyLine> line;
+    if (sourceName == "serial" || options.libraryDevice.rfind("/dev/", 0) != 0) {
+        line = std::make_unique<PtyLine>(options.libraryDevice);
+    }
+    Session session(out, {options.json, options.echoNmea, options.gpxPath, options.libraryDevice,
+                          options.file});
     std::unique_ptr<SimulatedSource> source;
-    if (options.source == "simulator") {
+    if (sourceName == "simulator") {
         source = std::make_unique<SimulatedSource>(data, options.pace);
     }
     session.attach();
-    startLibrary(kDevicePath);
+    startLibraryFor(sourceName, options.libraryDevice);
     session.startPrinting();
     bool interrupted = false;
     const auto keepGoing = [&] {
@@ -76,9 +113,9 @@ int replay(std::FILE* out, const Options& options) {
             source->stop();
             bytes = source->consumed();
         } else {
-            bytes = feedSerial(line, data, options.pace, keepGoing,
+            bytes = feedSerial(*line, data, options.pace, keepGoing,
                                [&](size_t done) { progress.update(done, session.fixes()); });
-            if (keepGoing() && !line.drain(30000, keepGoing)) {
+            if (keepGoing() && !line->drain(30000, keepGoing)) {
                 std::fprintf(stderr,
                              "vyr-gps: the library did not read the whole capture within 30 s\n");
             }

@@ -14,18 +14,19 @@ std::string line(const Json& object) {
     return object.dump(-1, ' ', false, Json::error_handler_t::replace);
 }
 
-void put(Json& object, const char* name, const std::optional<double>& value) {
+template <typename T>
+void put(Json& object, const char* name, const std::optional<T>& value) {
     if (value) {
         object[name] = *value;
     }
 }
 
 // The time of a report: dated times only, as clients read it as a date.
-std::optional<std::string> reportTime(const Fix& fix) {
-    if (!fix.time || fix.time->year == 0) {
+std::optional<std::string> reportTime(const std::optional<UtcTime>& time) {
+    if (!time || time->year == 0) {
         return std::nullopt;
     }
-    return fix.time->iso8601(3);
+    return time->iso8601(3);
 }
 
 Json deviceObject(const DeviceInfo& device) {
@@ -36,7 +37,7 @@ Json deviceObject(const DeviceInfo& device) {
     }
     object["driver"] = "NMEA0183";
     object["native"] = 0;
-    object["bps"] = 9600;
+    object["bps"] = device.bps;
     object["parity"] = "N";
     object["stopbits"] = 1;
     object["cycle"] = 1.0;
@@ -45,47 +46,90 @@ Json deviceObject(const DeviceInfo& device) {
 
 }  // namespace
 
+// Members in the order the clients' own reports use: each error estimate
+// after the value it belongs to.
 std::string tpvReport(const Fix& fix, const std::string& device) {
     Json report = {{"class", "TPV"}, {"device", device}, {"mode", fix.mode}};
-    if (const auto time = reportTime(fix)) {
+    if (fix.status && fix.mode >= 2) {
+        report["status"] = *fix.status;
+    }
+    if (const auto time = reportTime(fix.time)) {
         report["time"] = *time;
     }
-    if (fix.hasPosition()) {
-        report["lat"] = *fix.latitude;
-        report["lon"] = *fix.longitude;
+    if (!fix.hasPosition()) {
+        return line(report);
+    }
+    const ErrorEstimates& e = fix.errors;
+    put(report, "ept", e.ept);
+    report["lat"] = *fix.latitude;
+    report["lon"] = *fix.longitude;
+    if (fix.mode == 3) {
         put(report, "altHAE", fix.altitudeHae);
         put(report, "altMSL", fix.altitude);
-        put(report, "geoidSep", fix.geoidSeparation);
-        put(report, "track", fix.track);
-        put(report, "speed", fix.speed);
+        put(report, "alt", fix.altitude);  // deprecated; older clients still read it
     }
+    put(report, "epx", e.epx);
+    put(report, "epy", e.epy);
+    put(report, "epv", e.epv);
+    put(report, "track", fix.track);
+    put(report, "magtrack", fix.magtrack);
+    put(report, "magvar", fix.magvar);
+    put(report, "speed", fix.speed);
+    put(report, "climb", fix.climb);
+    put(report, "eps", e.eps);
+    put(report, "epd", e.epd);
+    put(report, "epc", e.epc);
+    if (fix.mode == 3) {
+        put(report, "geoidSep", fix.geoidSeparation);
+    }
+    put(report, "eph", e.eph);
+    put(report, "sep", e.sep);
     return line(report);
 }
 
-std::string skyReport(const Fix& fix, const std::string& device) {
+std::string skyReport(const Sky& sky, const std::string& device) {
     Json report = {{"class", "SKY"}, {"device", device}};
-    if (const auto time = reportTime(fix); time && !fix.mixed) {
+    if (const auto time = reportTime(sky.time)) {
         report["time"] = *time;
     }
-    put(report, "hdop", fix.hdop);
-    put(report, "pdop", fix.pdop);
-    put(report, "vdop", fix.vdop);
-    report["nSat"] = fix.satellites.size();
-    report["uSat"] = fix.satellitesMarkedUsed();
+    put(report, "xdop", sky.dops.x);
+    put(report, "ydop", sky.dops.y);
+    put(report, "vdop", sky.dops.v);
+    put(report, "tdop", sky.dops.t);
+    put(report, "hdop", sky.dops.h);
+    put(report, "gdop", sky.dops.g);
+    put(report, "pdop", sky.dops.p);
+    report["nSat"] = sky.satellites.size();
+    report["uSat"] = sky.used();
     Json satellites = Json::array();
-    for (const Satellite& sat : fix.satellites) {
+    for (const Satellite& sat : sky.satellites) {
         Json entry = {{"PRN", sat.id.prn}};
         if (sat.id.gnssid) {
             entry["gnssid"] = *sat.id.gnssid;
             entry["svid"] = *sat.id.svid;
         }
-        entry["el"] = sat.elevation;
-        entry["az"] = sat.azimuth;
-        entry["ss"] = sat.snr;
+        put(entry, "el", sat.elevation);
+        put(entry, "az", sat.azimuth);
+        put(entry, "ss", sat.snr);
         entry["used"] = sat.used;
         satellites.push_back(std::move(entry));
     }
     report["satellites"] = std::move(satellites);
+    return line(report);
+}
+
+std::string gstReport(const Gst& gst, const std::string& device) {
+    Json report = {{"class", "GST"}, {"device", device}};
+    if (const auto time = reportTime(gst.time)) {
+        report["time"] = *time;
+    }
+    put(report, "rms", gst.rms);
+    put(report, "major", gst.major);
+    put(report, "minor", gst.minor);
+    put(report, "orient", gst.orient);
+    put(report, "lat", gst.lat);
+    put(report, "lon", gst.lon);
+    put(report, "alt", gst.alt);
     return line(report);
 }
 
@@ -99,6 +143,14 @@ std::string versionResponse(const std::string& release) {
 
 std::string devicesResponse(const DeviceInfo& device) {
     return line({{"class", "DEVICES"}, {"devices", Json::array({deviceObject(device)})}});
+}
+
+std::string deviceResponse(const DeviceInfo& device) {
+    return line(deviceObject(device));
+}
+
+std::string deviceDeactivated(const std::string& path) {
+    return line({{"class", "DEVICE"}, {"path", path}, {"activated", 0}});
 }
 
 std::string watchResponse(const WatchPolicy& policy) {
@@ -121,6 +173,8 @@ std::string pollResponse(const std::string& now, const DeviceInfo& device, const
         tpvs.push_back({{"class", "TPV"}, {"device", device.path}, {"mode", 0}});
     } else {
         tpvs.push_back(Json::parse(tpv));
+    }
+    if (!sky.empty()) {
         skies.push_back(Json::parse(sky));
     }
     response["tpv"] = std::move(tpvs);

@@ -1,5 +1,5 @@
 // The JSON objects of the GPS clients' protocol (protocol version 3) that the
-// tool writes: TPV and SKY reports of a fix, and the VERSION, DEVICES,
+// tool writes: TPV, SKY and GST reports, and the VERSION, DEVICES,
 // WATCH, POLL and ERROR responses of the server. Each is one line of text
 // without its line end (the server ends lines with CR LF, as clients expect;
 // files get LF). Attributes without a value are left out, never null.
@@ -35,15 +35,22 @@ struct WatchPolicy {
 struct DeviceInfo {
     std::string path;
     std::optional<std::string> activated;  // ISO 8601; absent while the line is down
+    int bps = 9600;
 };
 
 [[nodiscard]] std::string tpvReport(const Fix& fix, const std::string& device);
-[[nodiscard]] std::string skyReport(const Fix& fix, const std::string& device);
+[[nodiscard]] std::string skyReport(const Sky& sky, const std::string& device);
+[[nodiscard]] std::string gstReport(const Gst& gst, const std::string& device);
 
 [[nodiscard]] std::string versionResponse(const std::string& release);
 [[nodiscard]] std::string devicesResponse(const DeviceInfo& device);
+// The DEVICE object alone: the answer to ?DEVICE and the notice of a line
+// that came up.
+[[nodiscard]] std::string deviceResponse(const DeviceInfo& device);
+// The notice of a line that went away: "activated":0.
+[[nodiscard]] std::string deviceDeactivated(const std::string& path);
 [[nodiscard]] std::string watchResponse(const WatchPolicy& policy);
-// tpv and sky are the latest reports, empty before the first fix.
+// tpv and sky are the latest reports, either empty when there is none.
 [[nodiscard]] std::string pollResponse(const std::string& now, const DeviceInfo& device,
                                        const std::string& tpv, const std::string& sky);
 [[nodiscard]] std::string errorResponse(const std::string& message);

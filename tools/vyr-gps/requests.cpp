@@ -89,10 +89,50 @@ Request watchRequest(std::string_view argument) {
     return {Request::Kind::Watch, change, {}};
 }
 
+Request deviceRequest(std::string_view argument) {
+    const Json object = Json::parse(argument.begin(), argument.end(), nullptr, false);
+    if (object.is_discarded() || !object.is_object()) {
+        return {Request::Kind::Error, std::nullopt, "Invalid DEVICE: not a JSON object"};
+    }
+    DeviceChange change;
+    const auto invalid = [](const char* name, const char* what) {
+        return Request{Request::Kind::Error, std::nullopt,
+                       std::string("Invalid DEVICE: '") + name + "' must be " + what};
+    };
+    for (const auto& [name, slot] :
+         {std::pair{"path", &change.path}, std::pair{"parity", &change.parity}}) {
+        if (const auto member = object.find(name); member != object.end()) {
+            if (!member->is_string()) {
+                return invalid(name, "a string");
+            }
+            *slot = member->get<std::string>();
+        }
+    }
+    for (const auto& [name, slot] :
+         {std::pair{"bps", &change.bps}, std::pair{"stopbits", &change.stopbits},
+          std::pair{"native", &change.native}}) {
+        if (const auto member = object.find(name); member != object.end()) {
+            if (!member->is_number_integer()) {
+                return invalid(name, "an integer");
+            }
+            *slot = member->get<int64_t>();
+        }
+    }
+    if (const auto cycle = object.find("cycle"); cycle != object.end()) {
+        if (!cycle->is_number()) {
+            return invalid("cycle", "a number");
+        }
+        change.cycle = cycle->get<double>();
+    }
+    Request request{Request::Kind::Device, std::nullopt, {}};
+    request.device = change;
+    return request;
+}
+
 }  // namespace
 
 void WatchChange::applyTo(WatchPolicy& policy) const {
-    policy.enable = enable.value_or(policy.enable);
+    policy.enable = enable.value_or(true);
     policy.json = json.value_or(policy.json);
     policy.nmea = nmea.value_or(policy.nmea);
     policy.scaled = scaled.value_or(policy.scaled);
@@ -101,9 +141,6 @@ void WatchChange::applyTo(WatchPolicy& policy) const {
     policy.timing = timing.value_or(policy.timing);
     policy.raw = raw.value_or(policy.raw);
     policy.device = device.value_or(policy.device);
-    if (policy.enable && !policy.json && !policy.nmea && policy.raw == 0) {
-        policy.json = true;
-    }
 }
 
 std::vector<Request> parseRequestLine(std::string_view line) {
@@ -152,6 +189,9 @@ std::vector<Request> parseRequestLine(std::string_view line) {
         if (name == "WATCH") {
             requests.push_back(argument ? watchRequest(*argument)
                                         : Request{Request::Kind::Watch, std::nullopt, {}});
+        } else if (name == "DEVICE") {
+            requests.push_back(argument ? deviceRequest(*argument)
+                                        : Request{Request::Kind::Device, std::nullopt, {}});
         } else if ((name == "VERSION" || name == "DEVICES" || name == "POLL") && !argument) {
             requests.push_back({name == "VERSION"   ? Request::Kind::Version
                                 : name == "DEVICES" ? Request::Kind::Devices

@@ -5,6 +5,7 @@
 // still read where it can be.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -18,22 +19,33 @@ namespace vyr::tool {
 // skipped up to its newline.
 inline constexpr size_t kMaxRequestLine = 1024;
 
-// The members a ?WATCH argument set; the others keep their values.
+// The members a ?WATCH argument set. A missing "enable" means true (a
+// client that sends only {"raw":2} or {"json":true} starts watching); every
+// other missing member keeps the value the client's policy has, which starts
+// at the protocol's defaults (nothing dumped, no device filter).
 struct WatchChange {
     std::optional<bool> enable, json, nmea, scaled, split24, pps, timing;
     std::optional<int> raw;
     std::optional<std::string> device;
 
-    // Applies the change. Enabling without asking for any output means JSON
-    // reports, as a client that only says "watch" expects.
     void applyTo(WatchPolicy& policy) const;
 };
 
+// The members of a ?DEVICE argument. Only path selects; every other member
+// asks for a setting of the line.
+struct DeviceChange {
+    std::optional<std::string> path;
+    std::optional<int64_t> bps, stopbits, native;
+    std::optional<std::string> parity;
+    std::optional<double> cycle;
+};
+
 struct Request {
-    enum class Kind { Version, Devices, Watch, Poll, Error };
+    enum class Kind { Version, Devices, Device, Watch, Poll, Error };
     Kind kind = Kind::Error;
-    std::optional<WatchChange> watch;  // Watch with an argument
-    std::string error;                 // Error: the message
+    std::optional<WatchChange> watch;      // Watch with an argument
+    std::string error;                     // Error: the message
+    std::optional<DeviceChange> device{};  // Device with an argument
 };
 
 // One request line without its line end.

@@ -1,8 +1,10 @@
 // vyr-gps serve: one library instance shared with any number of GPS clients
-// over TCP. Threads: the event loop (this thread: clients, reports), the
+// over TCP. Threads: the event loop (this thread: clients, the assembly of
+// the sentences into reports), the
 // line supervisor (the library's lifecycle), the library's reader thread
 // (callbacks into the feed) and, with --replay over the serial path, the
-// thread that writes the capture into the pseudo-terminal.
+// thread that writes the capture into the pseudo-terminal, or with --device
+// the thread that relays the receiver's bytes into it.
 #include <pthread.h>
 #include <sys/signalfd.h>
 #include <unistd.h>
@@ -13,7 +15,9 @@
 #include <optional>
 #include <thread>
 
+#include "assembler.h"
 #include "commands.h"
+#include "device_relay.h"
 #include "library_feed.h"
 #include "line_supervisor.h"
 #include "notice.h"
@@ -48,6 +52,50 @@ void playCapture(const Options& options, const std::vector<char>& data, PtyLine*
         notice("the capture %s has ended; still serving", options.file.c_str());
     }
 }
+
+void publish(Server& server, const std::vector<Presentation>& presentations) {
+    for (const Presentation& presentation : presentations) {
+        if (const auto* fix = std::get_if<Fix>(&presentation)) {
+            server.publishTpv(*fix);
+        } else if (const auto* sky = std::get_if<Sky>(&presentation)) {
+            server.publishSky(*sky);
+        } else if (const auto* gst = std::get_if<Gst>(&presentation)) {
+            server.publishGst(*gst);
+        }
+    }
+}
+
+// Sentences that failed their checksum, logged as a rate once a minute (a
+// noisy line would otherwise log a line per sentence).
+class BadSentenceRate {
+public:
+    static constexpr std::chrono::seconds kWindow{60};
+
+    void update(const ChecksumGate& gate, std::chrono::steady_clock::time_point now) {
+        if (now - windowStart_ < kWindow) {
+            return;
+        }
+        const uint64_t failed = gate.failed() - failed_;
+        const uint64_t checked = gate.checked() - checked_;
+        if (failed > 0 && windowStart_.time_since_epoch().count() != 0) {
+            notice(
+                "%llu of %llu sentences (%.2f%%) failed their checksum in the last %lld s "
+                "and were ignored",
+                static_cast<unsigned long long>(failed), static_cast<unsigned long long>(checked),
+                100.0 * static_cast<double>(failed) / static_cast<double>(checked),
+                static_cast<long long>(
+                    std::chrono::duration_cast<std::chrono::seconds>(now - windowStart_).count()));
+        }
+        windowStart_ = now;
+        failed_ = gate.failed();
+        checked_ = gate.checked();
+    }
+
+private:
+    std::chrono::steady_clock::time_point windowStart_{};
+    uint64_t failed_ = 0;
+    uint64_t checked_ = 0;
+};
 
 // SIGINT and SIGTERM (blocked in every thread) as an event of the loop.
 class StopSignals {
@@ -85,50 +133,72 @@ private:
 }  // namespace
 
 int serve(const Options& options) {
+    const std::string& device = options.device.empty() ? options.libraryDevice : options.device;
     asio::io_context io;
     Server server(
         io, parseListenAddress(options.listen),
-        {kDevicePath, "vyr-gps " VYR_TOOL_VERSION, options.maxClients, options.clientBufferBytes});
+        {device, "vyr-gps " VYR_TOOL_VERSION, options.maxClients, options.clientBufferBytes});
     const auto endpoint = server.endpoint();
     notice("listening on %s:%u for clients of %s", endpoint.address().to_string().c_str(),
-           endpoint.port(), kDevicePath);
+           endpoint.port(), device.c_str());
 
     std::vector<char> data;
     std::unique_ptr<PtyLine> line;
     std::unique_ptr<SimulatedSource> source;
     if (!options.file.empty()) {
         data = readCapture(options.file);
-        line = std::make_unique<PtyLine>(kDevicePath);
-        if (options.source == "simulator") {
+        const std::string sourceName = captureSource(options);
+        if (sourceName == "serial" || options.libraryDevice.rfind("/dev/", 0) != 0) {
+            line = std::make_unique<PtyLine>(options.libraryDevice);
+        }
+        if (sourceName == "simulator") {
             source = std::make_unique<SimulatedSource>(data, options.pace);
         }
+    }
+
+    // Event loop only: the sentences become reports as they arrive.
+    EpochAssembler assembler;
+    BadSentenceRate badSentences;
+    std::vector<Presentation> presentations;
+    LineSupervisor supervisor(
+        {options.libraryDevice,
+         std::chrono::milliseconds(static_cast<int64_t>(options.silenceSeconds * 1000.0)), device,
+         9600, options.device.empty()},
+        {[&](std::optional<std::string> activated, int bps) {
+            asio::post(io, [&server, &assembler, activated, bps] {
+                // What was half assembled belongs to the line that went away.
+                assembler.reset();
+                server.setLine(activated, bps);
+            });
+        }});
+    std::unique_ptr<DeviceRelay> relay;
+    if (!options.device.empty()) {
+        relay = std::make_unique<DeviceRelay>(
+            DeviceRelay::Config{options.device, options.baud, options.libraryDevice, true},
+            [&supervisor](bool up, int bps) { supervisor.setSource(up, bps); });
     }
 
     LibraryFeed feed({[&] {
                           asio::post(io, [&] {
                               LibraryFeed::Batch batch = feed.drain();
                               if (batch.dropped > 0) {
-                                  notice("%llu events dropped: the server fell behind the library",
+                                  notice("%llu sentences dropped: the server fell behind the "
+                                         "library",
                                          static_cast<unsigned long long>(batch.dropped));
                               }
-                              for (auto& event : batch.events) {
-                                  if (auto* sentence = std::get_if<std::string>(&event)) {
-                                      server.publishSentence(std::move(*sentence));
-                                  } else {
-                                      server.publishFix(
-                                          makeFix(*std::get<std::unique_ptr<EpochCopy>>(event)));
+                              for (SentenceEvent& sentence : batch.sentences) {
+                                  presentations.clear();
+                                  assembler.add(sentence.text, sentence.arrival, presentations);
+                                  if (server.sentencesWanted()) {
+                                      server.publishSentence(std::move(sentence.text));
                                   }
+                                  publish(server, presentations);
                               }
+                              badSentences.update(assembler.checksums(),
+                                                  std::chrono::steady_clock::now());
                           });
                       },
-                      [&server] { return server.sentencesWanted(); }});
-    LineSupervisor supervisor(
-        {kDevicePath,
-         std::chrono::milliseconds(static_cast<int64_t>(options.silenceSeconds * 1000.0))},
-        {[&](std::optional<std::string> activated) {
-             asio::post(io, [&server, activated] { server.setLine(activated); });
-         },
-         [&feed] { return feed.lastSentence(); }});
+                      [&supervisor] { supervisor.sentenceSeen(); }});
 
     std::atomic<bool> stopping{false};
     StopSignals signals(io, [&] {
@@ -151,10 +221,21 @@ int serve(const Options& options) {
             playCapture(options, data, line.get(), source.get(), server, stopping);
         });
     }
+    std::thread relaying;
+    if (relay) {
+        relaying = std::thread([&relay] {
+            pthread_setname_np(pthread_self(), "vyr-relay");
+            relay->run();
+        });
+    }
     io.run();
 
     stopping.store(true);
     supervisor.requestStop();
+    if (relay) {
+        relay->requestStop();
+        relaying.join();
+    }
     if (playing.joinable()) {
         playing.join();
     }

@@ -12,6 +12,12 @@ SharedText shared(std::string text) {
     return std::make_shared<const std::string>(std::move(text) + "\r\n");
 }
 
+// What a report may say of a fix while the line is down: no fix.
+Fix withoutFix(Fix fix) {
+    fix.mode = 0;
+    return fix;
+}
+
 }  // namespace
 
 asio::ip::tcp::endpoint parseListenAddress(const std::string& text) {
@@ -97,13 +103,31 @@ void Server::accept() {
     });
 }
 
-void Server::publishFix(const Fix& fix) {
-    lastTpv_ = tpvReport(fix, config_.device);
-    lastSky_ = skyReport(fix, config_.device);
-    const auto reports = shared(lastTpv_ + "\r\n" + lastSky_);
+void Server::publishTpv(const Fix& fix) {
+    if (activated_) {
+        lastFix_ = fix;
+    }
+    publishReport(tpvReport(activated_ ? fix : withoutFix(fix), config_.device));
+}
+
+void Server::publishSky(const Sky& sky) {
+    std::string report = skyReport(sky, config_.device);
+    if (activated_) {
+        lastSky_ = report;
+    }
+    publishReport(report);
+}
+
+void Server::publishGst(const Gst& gst) {
+    publishReport(gstReport(gst, config_.device));
+}
+
+void Server::publishReport(const std::string& report) {
+    const auto text = shared(report);
     for (const auto& client : clients_) {
-        if (!client->closed() && client->policy().wantsReports()) {
-            client->send(reports);
+        if (!client->closed() && client->policy().wantsReports() &&
+            watchesDevice(client->policy())) {
+            client->send(text);
         }
     }
 }
@@ -111,18 +135,64 @@ void Server::publishFix(const Fix& fix) {
 void Server::publishSentence(std::string sentence) {
     const auto text = shared(std::move(sentence));
     for (const auto& client : clients_) {
-        if (!client->closed() && client->policy().wantsSentences()) {
+        if (!client->closed() && client->policy().wantsSentences() &&
+            watchesDevice(client->policy())) {
             client->send(text);
         }
     }
 }
 
-void Server::setLine(std::optional<std::string> activated) {
+void Server::setLine(std::optional<std::string> activated, int bps) {
+    bps_ = bps;
+    if (activated == activated_) {
+        return;
+    }
+    const bool down = !activated;
     activated_ = std::move(activated);
+    if (down) {
+        // No longer the line's current fix and sky.
+        lastFix_.reset();
+        lastSky_.clear();
+    }
+    const auto notice = shared(down ? deviceDeactivated(config_.device) : deviceResponse(device()));
+    for (const auto& client : clients_) {
+        if (!client->closed() && client->policy().enable && watchesDevice(client->policy())) {
+            client->send(notice);
+        }
+    }
 }
 
 DeviceInfo Server::device() const {
-    return {config_.device, activated_};
+    return {config_.device, activated_, bps_};
+}
+
+bool Server::watchesDevice(const WatchPolicy& policy) const {
+    return policy.device.empty() || policy.device == config_.device;
+}
+
+// ?DEVICE= may name this device and restate its settings; a setting that
+// differs is refused: the library reads its line at one fixed speed and mode.
+std::string Server::deviceAnswer(const DeviceChange& change) const {
+    if (change.path && *change.path != config_.device) {
+        return errorResponse("No such device: " + *change.path);
+    }
+    const bool sameSettings = change.bps.value_or(bps_) == bps_ &&
+                              change.parity.value_or("N") == "N" &&
+                              change.stopbits.value_or(1) == 1 && change.native.value_or(0) == 0 &&
+                              change.cycle.value_or(1.0) == 1.0;
+    if (!sameSettings) {
+        return errorResponse("Cannot change the speed or mode of " + config_.device +
+                             ": the library reads it at " + std::to_string(bps_) +
+                             " bps, 8N1, NMEA, as it is");
+    }
+    return deviceResponse(device());
+}
+
+// Before the first fix and while the line is down (no last fix then): mode 0
+// and no sky.
+std::string Server::pollAnswer() const {
+    return pollResponse(isoNow(), device(),
+                        lastFix_ ? tpvReport(*lastFix_, config_.device) : std::string(), lastSky_);
 }
 
 void Server::respond(Client& client, const Request& request, WatchPolicy& policy) {
@@ -133,6 +203,10 @@ void Server::respond(Client& client, const Request& request, WatchPolicy& policy
         case Request::Kind::Devices:
             client.send(shared(devicesResponse(device())));
             break;
+        case Request::Kind::Device:
+            client.send(
+                shared(request.device ? deviceAnswer(*request.device) : deviceResponse(device())));
+            break;
         case Request::Kind::Watch:
             if (request.watch) {
                 request.watch->applyTo(policy);
@@ -141,7 +215,7 @@ void Server::respond(Client& client, const Request& request, WatchPolicy& policy
             client.send(shared(devicesResponse(device()) + "\r\n" + watchResponse(policy)));
             break;
         case Request::Kind::Poll:
-            client.send(shared(pollResponse(isoNow(), device(), lastTpv_, lastSky_)));
+            client.send(shared(pollAnswer()));
             break;
         case Request::Kind::Error:
             client.send(shared(errorResponse(request.error)));
@@ -169,7 +243,7 @@ void Server::countWatchers() {
     int reports = 0;
     int sentences = 0;
     for (const auto& client : clients_) {
-        if (!client->closed() && client->policy().enable) {
+        if (!client->closed() && client->policy().enable && watchesDevice(client->policy())) {
             ++reports;
             sentences += client->policy().wantsSentences() ? 1 : 0;
         }

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <list>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "fix.h"
@@ -73,12 +74,17 @@ public:
     Server(asio::io_context& io, const asio::ip::tcp::endpoint& endpoint, Config config);
     [[nodiscard]] asio::ip::tcp::endpoint endpoint() const;
 
-    // One TPV and one SKY to every client that watches reports.
-    void publishFix(const Fix& fix);
+    // A report to every client that watches reports from this device; the
+    // latest TPV and SKY also answer ?POLL. While the line is down a TPV says
+    // mode 0.
+    void publishTpv(const Fix& fix);
+    void publishSky(const Sky& sky);
+    void publishGst(const Gst& gst);
     // One framed sentence to every client that watches sentences.
     void publishSentence(std::string sentence);
-    // The line came up (activated: ISO 8601 time) or went down (nullopt).
-    void setLine(std::optional<std::string> activated);
+    // The line came up (activated: ISO 8601 time) at bps, or went down
+    // (nullopt). Every watcher is told with a DEVICE object.
+    void setLine(std::optional<std::string> activated, int bps);
     // Closes the listening socket and every client.
     void stop();
 
@@ -96,7 +102,12 @@ public:
 private:
     void accept();
     void countWatchers();
+    void publishReport(const std::string& report);
     [[nodiscard]] DeviceInfo device() const;
+    // Whether the policy watches this server's device (no filter, or its path).
+    [[nodiscard]] bool watchesDevice(const WatchPolicy& policy) const;
+    [[nodiscard]] std::string deviceAnswer(const DeviceChange& change) const;
+    [[nodiscard]] std::string pollAnswer() const;
 
     asio::io_context& io_;
     asio::ip::tcp::acceptor acceptor_;
@@ -105,8 +116,11 @@ private:
     std::list<std::shared_ptr<Client>> clients_;
     uint64_t nextId_ = 1;
     uint64_t dropped_ = 0;
-    std::optional<std::string> activated_;
-    std::string lastTpv_, lastSky_;
+    std::optional<std::string> activated_;  // absent while the line is down
+    int bps_ = 9600;
+    // What POLL answers with: the last fix and sky since the line came up.
+    std::optional<Fix> lastFix_;
+    std::string lastSky_;
     std::atomic<int> watchers_{0};
     std::atomic<int> sentenceWatchers_{0};
     bool stopped_ = false;

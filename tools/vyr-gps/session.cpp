@@ -53,9 +53,7 @@ void Session::onSentence(const char* sentence, uint32_t length, void* self) {
     if (opensEpoch({sentence, length})) {
         session->epochsOpened_.fetch_add(1, std::memory_order_relaxed);
     }
-    if (session->options_.echoNmea) {
-        session->push(std::string(sentence, length) + "\n");
-    }
+    session->push(SentenceEvent{std::string(sentence, length), arrivalNow()});
 }
 
 // Reader thread, manager lock held. The raw set still holds this epoch's
@@ -75,6 +73,7 @@ void Session::push(Event event) {
 }
 
 void Session::printLoop() {
+    std::vector<Presentation> presentations;
     for (;;) {
         Event event;
         {
@@ -86,28 +85,64 @@ void Session::printLoop() {
             event = std::move(queue_.front());
             queue_.pop_front();
         }
-        if (auto* text = std::get_if<std::string>(&event)) {
-            write(*text);
+        presentations.clear();
+        if (auto* sentence = std::get_if<SentenceEvent>(&event)) {
+            if (options_.echoNmea) {
+                write(sentence->text + "\n");
+            }
+            assembler_.add(sentence->text, sentence->arrival, presentations);
+            present(presentations);
         } else {
-            print(*std::get<std::unique_ptr<EpochCopy>>(event));
+            summary_.addRecord(*std::get<std::unique_ptr<EpochCopy>>(event));
         }
     }
+    presentations.clear();
+    assembler_.finish(presentations);
+    present(presentations);
     if (!outputClosed_.load()) {
         std::fflush(out_);
     }
 }
 
-void Session::print(const EpochCopy& epoch) {
-    const Fix fix = makeFix(epoch);
-    if (options_.json) {
-        write(tpvReport(fix, options_.device) + "\n" + skyReport(fix, options_.device) + "\n");
-    } else {
-        write(textLine(fix));
+void Session::present(const std::vector<Presentation>& presentations) {
+    for (const Presentation& presentation : presentations) {
+        if (const auto* fix = std::get_if<Fix>(&presentation)) {
+            summary_.addFix(*fix);
+            if (options_.json) {
+                write(tpvReport(*fix, options_.device) + "\n");
+            }
+            unprinted_ = *fix;
+        } else if (const auto* sky = std::get_if<Sky>(&presentation)) {
+            if (options_.json) {
+                write(skyReport(*sky, options_.device) + "\n");
+            }
+            if (unprinted_ && unprinted_->epoch == sky->epoch) {
+                printFix(*unprinted_, sky);
+            }
+        } else if (const auto* gst = std::get_if<Gst>(&presentation)) {
+            if (options_.json) {
+                write(gstReport(*gst, options_.device) + "\n");
+            }
+        } else {
+            const auto& end = std::get<EpochEnd>(presentation);
+            summary_.addEpochEnd(end);
+            if (unprinted_ && unprinted_->epoch == end.epoch) {
+                printFix(*unprinted_, nullptr);
+            }
+        }
+    }
+}
+
+// The text line and the GPX point of a fix, with its epoch's sky view when
+// that came.
+void Session::printFix(const Fix& fix, const Sky* sky) {
+    if (!options_.json) {
+        write(textLine(fix, sky));
     }
     if (gpx_) {
-        gpx_->point(fix);
+        gpx_->point(fix, sky);
     }
-    summary_.add(fix, sentencesIn(epoch.raw));
+    unprinted_.reset();
 }
 
 // A failed write (the reader of a pipe went away) ends the output for good.
@@ -124,7 +159,9 @@ void Session::printSummary(uint64_t bytes) {
     if (outputClosed_.load()) {
         return;
     }
-    summary_.print(out_, options_.json, {bytes, sentences_.load(), epochsOpened_.load()});
+    summary_.print(
+        out_, options_.json,
+        {bytes, sentences_.load(), epochsOpened_.load(), assembler_.checksums().failed()});
     std::fflush(out_);
 }
 

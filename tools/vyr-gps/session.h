@@ -1,7 +1,7 @@
 // Connects replay and monitor to the library: the two callbacks (reader
 // thread, manager lock held) only count, copy and queue; a printing thread of
-// the tool's own turns the queue into text or report lines and GPX, and keeps
-// the totals of the summary.
+// the tool's own assembles the sentences into fixes (assembler.h), turns them
+// into text or report lines and GPX, and keeps the totals of the summary.
 #pragma once
 
 #include <atomic>
@@ -10,11 +10,12 @@
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <variant>
 
-#include "fix.h"
+#include "assembler.h"
 #include "gpx.h"
 #include "library.h"
 #include "summary.h"
@@ -22,7 +23,7 @@
 namespace vyr::tool {
 
 struct OutputOptions {
-    bool json = false;      // TPV and SKY report lines instead of text
+    bool json = false;      // TPV, SKY and GST report lines instead of text
     bool echoNmea = false;  // every framed sentence too
     std::string gpxPath;    // empty: no GPX
     std::string device;     // "device" of the reports
@@ -56,13 +57,14 @@ public:
     void printSummary(uint64_t bytes);
 
 private:
-    using Event = std::variant<std::string, std::unique_ptr<EpochCopy>>;
+    using Event = std::variant<SentenceEvent, std::unique_ptr<EpochCopy>>;
 
     static void onSentence(const char* sentence, uint32_t length, void* self);
     static void onFix(const GpsMsgPacket* packet, void* self);
     void push(Event event);
     void printLoop();
-    void print(const EpochCopy& epoch);
+    void present(const std::vector<Presentation>& presentations);
+    void printFix(const Fix& fix, const Sky* sky);
     void write(const std::string& text);
 
     std::FILE* out_;
@@ -81,7 +83,10 @@ private:
     bool closed_ = false;
     std::thread printer_;
 
-    Summary summary_;  // printing thread only, read after join
+    // Printing thread only, read after join:
+    EpochAssembler assembler_;
+    std::optional<Fix> unprinted_;  // a text line waits for its epoch's sky view
+    Summary summary_;
 };
 
 }  // namespace vyr::tool

@@ -28,10 +28,20 @@ int sentencesIn(const GpsRawData& raw) {
     return count;
 }
 
-void Summary::add(const Fix& fix, int sentencesInFix) {
+void Summary::addRecord(const EpochCopy& record) {
+    ++records_;
+    sentencesInRecords_ += static_cast<uint64_t>(sentencesIn(record.raw));
+    const GpsTime& rmc = record.packet.rmc.time;
+    const GpsTime& gga = record.packet.gga.time;
+    mixed_ += rmc.hours >= 0 && gga.hours >= 0 &&
+                      (rmc.hours != gga.hours || rmc.minutes != gga.minutes ||
+                       rmc.seconds != gga.seconds || rmc.microseconds != gga.microseconds)
+                  ? 1
+                  : 0;
+}
+
+void Summary::addFix(const Fix& fix) {
     ++fixes_;
-    sentencesInFixes_ += static_cast<uint64_t>(sentencesInFix);
-    mixed_ += fix.mixed ? 1 : 0;
     if (fix.time && fix.time->year != 0) {
         if (last_) {
             const double step = fix.time->epochSeconds() - last_->epochSeconds();
@@ -56,18 +66,21 @@ void Summary::add(const Fix& fix, int sentencesInFix) {
 }
 
 void Summary::print(std::FILE* out, bool json, const Input& input) const {
-    const uint64_t notInFix =
-        input.sentences > sentencesInFixes_ ? input.sentences - sentencesInFixes_ : 0;
-    const uint64_t incomplete = input.epochsOpened > fixes_ ? input.epochsOpened - fixes_ : 0;
+    const uint64_t notInRecord =
+        input.sentences > sentencesInRecords_ ? input.sentences - sentencesInRecords_ : 0;
+    const uint64_t incomplete = input.epochsOpened > records_ ? input.epochsOpened - records_ : 0;
     if (json) {
         nlohmann::ordered_json report;
         report["class"] = "SUMMARY";
         report["bytes"] = input.bytes;
         report["sentences"] = input.sentences;
+        report["bad_checksum"] = input.badChecksums;
         report["fixes"] = fixes_;
         report["valid"] = validFixes_;
+        report["held_back"] = heldBack_;
+        report["records"] = records_;
         report["mixed"] = mixed_;
-        report["not_in_fix"] = notInFix;
+        report["not_in_record"] = notInRecord;
         report["epochs_incomplete"] = incomplete;
         if (first_) {
             report["first"] = first_->iso8601(3);
@@ -86,10 +99,13 @@ void Summary::print(std::FILE* out, bool json, const Input& input) const {
                  "sentences      %llu\n"
                  "fixes          %llu\n"
                  "fixes valid    %llu\n"
+                 "checksum bad   %llu sentences; %llu fixes held back (their RMC failed)\n"
+                 "records        %llu from the library\n"
                  "mixed records  %llu (RMC and GGA of different seconds)\n"
-                 "not in a fix   %llu sentences; %llu epochs begun by a GGA never completed\n",
+                 "not in record  %llu sentences; %llu epochs begun by a GGA never completed\n",
                  count(input.bytes), count(input.sentences), count(fixes_), count(validFixes_),
-                 count(mixed_), count(notInFix), count(incomplete));
+                 count(input.badChecksums), count(heldBack_), count(records_), count(mixed_),
+                 count(notInRecord), count(incomplete));
     if (first_) {
         std::fprintf(out, "time span      %s .. %s in the order received (%.0f s forward)\n",
                      first_->iso8601(0).c_str(), last_->iso8601(0).c_str(), forwardSeconds_);

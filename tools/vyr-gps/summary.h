@@ -1,6 +1,7 @@
-// Totals of a run, printed at its end: bytes, sentences, fixes, the records
-// that mixed two seconds, the sentences that ended up in no delivered fix,
-// the time covered and the distance travelled.
+// Totals of a run, printed at its end: bytes, sentences and those that failed
+// their checksum, the fixes presented and those held back, the library's own
+// records (with those that mixed two seconds and the sentences that ended up
+// in none), the time covered and the distance travelled.
 #pragma once
 
 #include <cstdint>
@@ -8,7 +9,8 @@
 #include <optional>
 #include <string_view>
 
-#include "fix.h"
+#include "assembler.h"
+#include "library.h"
 
 namespace vyr::tool {
 
@@ -21,14 +23,18 @@ namespace vyr::tool {
 
 class Summary {
 public:
-    // One delivered fix, in the order of delivery.
-    void add(const Fix& fix, int sentencesInFix);
+    // One record the library delivered, in the order of delivery.
+    void addRecord(const EpochCopy& record);
+    // One presented fix, in order; one epoch the assembler closed.
+    void addFix(const Fix& fix);
+    void addEpochEnd(const EpochEnd& end) { heldBack_ += end.heldBack ? 1 : 0; }
 
-    // Counts taken from the sentence callback.
+    // Counts taken from the sentence callback and the checksum gate.
     struct Input {
         uint64_t bytes = 0;
         uint64_t sentences = 0;
         uint64_t epochsOpened = 0;
+        uint64_t badChecksums = 0;
     };
     void print(std::FILE* out, bool json, const Input& input) const;
 
@@ -37,10 +43,12 @@ public:
     [[nodiscard]] double forwardSeconds() const { return forwardSeconds_; }
 
 private:
+    uint64_t records_ = 0;
+    uint64_t mixed_ = 0;
+    uint64_t sentencesInRecords_ = 0;
     uint64_t fixes_ = 0;
     uint64_t validFixes_ = 0;
-    uint64_t mixed_ = 0;
-    uint64_t sentencesInFixes_ = 0;
+    uint64_t heldBack_ = 0;
     std::optional<UtcTime> first_, last_;
     double forwardSeconds_ = 0.0;  // sum of the steps where time went forward
     uint64_t backwards_ = 0;       // steps where it went back

@@ -37,9 +37,9 @@ std::string textHeader() {
                         "sats", "hdop");
 }
 
-// Quality, satellites used and HDOP come from the GGA and GSA: "-" where the
-// record's GGA belongs to another second than its RMC.
-std::string textLine(const Fix& fix) {
+// Quality, satellites used and HDOP come from the GGA and GSA of the RMC's
+// second: "-" where the epoch had none that passed its checksum.
+std::string textLine(const Fix& fix, const Sky* sky) {
     std::string line = fix.time ? fix.time->iso8601(2) : std::string("--:--:--");
     line.resize(std::max<size_t>(line.size(), 23), ' ');
     line += fix.valid ? "  A " : "  V ";
@@ -55,8 +55,8 @@ std::string textLine(const Fix& fix) {
     line += fix.track ? printfString("  %6.1f", *fix.track) : std::string("       -");
     line += fix.quality ? printfString("  %d", *fix.quality) : std::string("  -");
     line += fix.satellitesUsed ? printfString("  %2d", *fix.satellitesUsed) : std::string("   -");
-    line += printfString("/%-2d", fix.satellitesInView);
-    line += fix.hdop ? printfString("  %5.2f", *fix.hdop) : std::string("      -");
+    line += sky != nullptr ? printfString("/%-2zu", sky->satellites.size()) : std::string("/- ");
+    line += fix.dops.h ? printfString("  %5.2f", *fix.dops.h) : std::string("      -");
     return line + "\n";
 }
 

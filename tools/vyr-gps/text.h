@@ -12,6 +12,7 @@ namespace vyr::tool {
 [[nodiscard]] std::string formatDms(double decimalDegrees, char positive, char negative);
 
 [[nodiscard]] std::string textHeader();
-[[nodiscard]] std::string textLine(const Fix& fix);
+// sky: the same epoch's sky view, if it had one (the satellites in view).
+[[nodiscard]] std::string textLine(const Fix& fix, const Sky* sky);
 
 }  // namespace vyr::tool
