@@ -6,10 +6,18 @@
 // reader thread) and the latency from writing a line to the NMEA callback for
 // that sentence (median and 99th percentile).
 //
-//   vyr_reader_load CAPTURE SECONDS
+// With "bare", the library is left out: a thread of this program makes the
+// reader's select and read on the slave, and nothing else, and reads the same
+// clocks after every read that gave bytes. Its CPU time is what waking up for
+// a line costs on this machine, the part no reader of a line can avoid.
+//
+//   vyr_reader_load CAPTURE SECONDS [bare]
 #include <fcntl.h>
+#include <pthread.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/select.h>
+#include <termios.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -53,6 +61,35 @@ void onSentence(const char*, uint32_t, void*) {
     ++gSentences;
 }
 
+std::atomic<bool> gBareRuns{true};
+
+// The reader's wait and read (select up to 500 ms, then one read of up to 256
+// bytes), with no framing, lock or callbacks.
+void* bareReader(void* slavePath) {
+    const int fd = open(static_cast<const char*>(slavePath), O_RDWR | O_NOCTTY);
+    if (fd < 0) {
+        std::perror("bare reader");
+        return nullptr;
+    }
+    termios attributes{};
+    tcgetattr(fd, &attributes);
+    cfmakeraw(&attributes);
+    tcsetattr(fd, TCSANOW, &attributes);
+    unsigned char bytes[256];
+    while (gBareRuns) {
+        fd_set readSet;
+        FD_ZERO(&readSet);
+        FD_SET(fd, &readSet);
+        timeval timeout{0, 500000};
+        if (select(fd + 1, &readSet, nullptr, nullptr, &timeout) > 0 &&
+            read(fd, bytes, sizeof bytes) > 0) {
+            onSentence(nullptr, 0, nullptr);
+        }
+    }
+    close(fd);
+    return nullptr;
+}
+
 void sleepUntil(double t) {
     const double d = t - now(CLOCK_MONOTONIC);
     if (d > 0) usleep(static_cast<useconds_t>(d * 1e6));
@@ -61,8 +98,9 @@ void sleepUntil(double t) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 3) {
-        std::fprintf(stderr, "usage: %s CAPTURE SECONDS\n", argv[0]);
+    const bool bare = argc == 4 && std::strcmp(argv[3], "bare") == 0;
+    if (argc != 3 && !bare) {
+        std::fprintf(stderr, "usage: %s CAPTURE SECONDS [bare]\n", argv[0]);
         return 2;
     }
     std::ifstream in(argv[1]);
@@ -84,7 +122,13 @@ int main(int argc, char** argv) {
     }
     const GpsCallbackReg reg{VYR_GPS_CALLBACK(onSentence), nullptr};
     VYR_GPSPARSER_RegNMEARecvCbk(&reg);
-    if (VYR_GPSPARSER_Init() != 0 || VYR_GPSPARSER_Start() != 0) {
+    pthread_t bareThread{};
+    if (bare) {
+        if (pthread_create(&bareThread, nullptr, bareReader, const_cast<char*>(VYR_DEVICE_PATH)) !=
+            0) {
+            return 1;
+        }
+    } else if (VYR_GPSPARSER_Init() != 0 || VYR_GPSPARSER_Start() != 0) {
         std::fprintf(stderr, "the manager did not start\n");
         return 1;
     }
@@ -106,8 +150,13 @@ int main(int argc, char** argv) {
     }
     usleep(200000);
     const double wall = now(CLOCK_MONOTONIC) - start;
-    VYR_GPSPARSER_Stop();
-    VYR_GPSPARSER_Deinit();
+    if (bare) {
+        gBareRuns = false;
+        pthread_join(bareThread, nullptr);
+    } else {
+        VYR_GPSPARSER_Stop();
+        VYR_GPSPARSER_Deinit();
+    }
     unlink(VYR_DEVICE_PATH);
     close(master);
 
