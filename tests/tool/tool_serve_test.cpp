@@ -35,7 +35,9 @@ const std::vector<std::string>& expectedTpvs() {
 
 TEST(ServeClients, CLibraryReceivesEveryFixAsReplayPrintsIt) {
     ASSERT_GT(expectedTpvs().size(), 250u);
-    Serve serve("--replay " + kCapture + " --fast --wait-watchers 1");
+    // --fast goes at the library reader's pace, a capture within a second or
+    // so: every report is queued for a client that is slow to be scheduled.
+    Serve serve("--replay " + kCapture + " --fast --wait-watchers 1 --client-buffer 8388608");
     gps_data_t data{};
     ASSERT_EQ(gps_open("127.0.0.1", std::to_string(serve.port()).c_str(), &data), 0);
     gps_stream(&data, WATCH_ENABLE | WATCH_JSON, nullptr);
