@@ -7,10 +7,16 @@ vyr_add_gtest(serial_device_test
 vyr_add_gtest(exclusive_port_test
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/exclusive_port_test.cpp
   DEVICE)
+# The tool built for the tests' device path where the build has one (a plain
+# build's own tool keeps the real port).
 if(TARGET vyr-gps AND NOT CMAKE_CROSSCOMPILING)
+  set(_vyr_port_tool vyr-gps)
+  if(TARGET vyr-gps-test)
+    set(_vyr_port_tool vyr-gps-test)
+  endif()
   target_compile_definitions(exclusive_port_test PRIVATE
-    VYR_TEST_TOOL_PATH="$<TARGET_FILE:vyr-gps>")
-  add_dependencies(exclusive_port_test vyr-gps)
+    VYR_TEST_TOOL_PATH="$<TARGET_FILE:${_vyr_port_tool}>")
+  add_dependencies(exclusive_port_test ${_vyr_port_tool})
 endif()
 
 # Every failure of the device layer, played through wrapped select, read and
