@@ -7,6 +7,7 @@
 
 #include <cmath>
 #include <fstream>
+#include <memory>
 #include <nlohmann/json.hpp>
 
 #include "support/tool_process.h"
@@ -35,9 +36,13 @@ const std::vector<std::string>& expectedTpvs() {
 
 TEST(ServeClients, CLibraryReceivesEveryFixAsReplayPrintsIt) {
     ASSERT_GT(expectedTpvs().size(), 250u);
-    Serve serve("--replay " + kCapture + " --fast --wait-watchers 1");
+    // The whole capture's reports (about 600 kB) fit in the client's queue:
+    // the replay runs flat out and a client slowed by a sanitizer must not
+    // fall far enough behind to be dropped.
+    Serve serve("--replay " + kCapture + " --fast --wait-watchers 1 --client-buffer 4194304");
     gps_data_t data{};
     ASSERT_EQ(gps_open("127.0.0.1", std::to_string(serve.port()).c_str(), &data), 0);
+    const std::unique_ptr<gps_data_t, int (*)(gps_data_t*)> closer(&data, gps_close);
     gps_stream(&data, WATCH_ENABLE | WATCH_JSON, nullptr);
     std::vector<std::string> tpvs;
     for (const auto deadline = Clock::now() + 90s;
@@ -46,7 +51,7 @@ TEST(ServeClients, CLibraryReceivesEveryFixAsReplayPrintsIt) {
             continue;
         }
         char message[4096] = {};
-        ASSERT_GE(gps_read(&data, message, sizeof message - 1), 0);
+        ASSERT_GE(gps_read(&data, message, sizeof message - 1), 0) << serve.log();
         const std::string line = lines(message).empty() ? "" : lines(message)[0];
         if (!line.starts_with(R"({"class":"TPV")")) {
             continue;
@@ -63,7 +68,6 @@ TEST(ServeClients, CLibraryReceivesEveryFixAsReplayPrintsIt) {
             EXPECT_DOUBLE_EQ(data.fix.altMSL, tpv["altMSL"].get<double>()) << line;
         }
     }
-    gps_close(&data);
     EXPECT_EQ(tpvs, expectedTpvs());
 }
 
