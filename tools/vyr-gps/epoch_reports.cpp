@@ -198,6 +198,18 @@ Fix EpochAssembler::makeFix() {
             fix.errors.epc = rounded(kSigmas * kRangeRateErrorMetresPerSecond * *fix.dops.v, 3);
         }
     }
+    // Earth-centred coordinates of a 3D fix, centimetres as the clients show
+    // them; the velocity where the climb gives its vertical part.
+    if (fix.mode == 3 && fix.hasPosition() && fix.altitudeHae) {
+        const auto round = [](const Ecef& v, int decimals) {
+            return Ecef{rounded(v.x, decimals), rounded(v.y, decimals), rounded(v.z, decimals)};
+        };
+        fix.ecef = round(ecefPosition(*fix.latitude, *fix.longitude, *fix.altitudeHae), 2);
+        if (fix.speed && fix.track && fix.climb) {
+            fix.ecefVelocity = round(
+                ecefVelocity(*fix.latitude, *fix.longitude, *fix.speed, *fix.track, *fix.climb), 3);
+        }
+    }
 
     fix.timing = epoch_.timing;
     fix.timing.timeTrusted = trusted();
