@@ -9,6 +9,7 @@
 #include <regex>
 
 #include "assembler.h"
+#include "assembler_support.h"
 #include "log_relay.h"
 #include "reports.h"
 #include "requests.h"
@@ -17,16 +18,7 @@
 namespace vyr::tool {
 namespace {
 
-// A sentence with its checksum appended.
-std::string nmea(const std::string& body) {
-    unsigned sum = 0;
-    for (const char c : body) {
-        sum ^= static_cast<unsigned char>(c);
-    }
-    char tail[8];
-    std::snprintf(tail, sizeof tail, "*%02X", sum);
-    return "$" + body + tail;
-}
+using vyr::tool::test::nmea;
 
 // The reports of the last of four seconds of a receiver that sends RMC,
 // GGA, GSA, GST, GSV, in the clients' names and units.
