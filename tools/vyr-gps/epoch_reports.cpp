@@ -73,10 +73,13 @@ const GpsGga* EpochAssembler::ggaOfTheRmcSecond() const {
     return rmcTime && timeOf(epoch_.gga->time) == rmcTime ? &*epoch_.gga : nullptr;
 }
 
+// An RMC without the GGA of its second, from a receiver that sends GGA, is
+// half of a record of mixed seconds (its GGA went to an epoch of its own):
+// its time is not trusted. Neither before the receiver's cycle is known.
 bool EpochAssembler::trusted() const {
     const GpsRmc& rmc = epoch_.rmc->record;
-    return rmc.valid != 0 && timeOf(rmc.time) && validDate(rmc.date) &&
-           (!epoch_.gga || ggaOfTheRmcSecond() != nullptr) && !epoch_.tainted;
+    return rmc.valid != 0 && timeOf(rmc.time) && validDate(rmc.date) && !shapes_.empty() &&
+           (epoch_.gga ? ggaOfTheRmcSecond() != nullptr : !expected().gga) && !epoch_.tainted;
 }
 
 std::optional<UtcTime> EpochAssembler::datedTime(const std::optional<TimeOfDay>& time,
