@@ -15,7 +15,7 @@ if(TARGET vyr-gps)
   set(core_libs vyr_gps_core vyr_gpsparser_for_tests)
   vyr_add_gtest(tool_core_test SOURCES tool/tool_core_test.cpp LIBS ${core_libs})
   vyr_add_gtest(tool_assembler_test SOURCES tool/tool_assembler_test.cpp LIBS ${core_libs})
-  vyr_add_gtest(time_test SOURCES tool/time_test.cpp LIBS ${core_libs})
+  vyr_add_gtest(time_test SOURCES tool/time_test.cpp LIBS ${core_libs} NTP_SHM)
   vyr_add_gtest(live_clock_test SOURCES tool/live_clock_test.cpp LIBS ${core_libs})
   # A real chronyd (Debian's chrony, scripts/install-deps) that never sets
   # the clock, on NTP shared-memory units of the tests' own.

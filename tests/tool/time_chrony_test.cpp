@@ -11,6 +11,7 @@
 #include "chrony_sock.h"
 #include "ntp_shm.h"
 #include "support/chronyd.h"
+#include "support/shm_unit.h"
 
 namespace vyr::tool {
 namespace {
@@ -29,21 +30,11 @@ TimeSample nextSecond() {
     return {{second, 0}, now, kSentencePrecision};
 }
 
-// A unit of this test's own; what a crashed run left under its key goes first.
-constexpr int kShmUnit = 41;
-
-void removeSegment() {
-    const int id = shmget(kShmKeyBase + kShmUnit, 0, 0);
-    if (id >= 0) {
-        shmctl(id, IPC_RMID, nullptr);
-    }
-}
+constexpr int kShmUnit = 41;  // this test's own
 
 TEST(Chrony, TakesSocketSharedMemoryAndPulseSamples) {
-    removeSegment();
-    struct Remove {
-        ~Remove() { removeSegment(); }
-    } removeAfter;
+    ASSERT_TRUE(test::claimShmUnit(kShmUnit));
+    const test::ShmUnitRemover removeAfter{kShmUnit};
     test::Chronyd chronyd({{"refclock SOCK {dir}/refclock.sock refid NMEA poll 0 filter 1",
                             "refclock SHM " + std::to_string(kShmUnit) + " refid SHM0 poll 0",
                             "refclock SOCK {dir}/pps.sock refid PPS poll 0 filter 1 lock NMEA"}});

@@ -3,7 +3,6 @@
 // and a real chronyd steered by a live-clock replay through the socket and
 // the NTP shared memory.
 #include <gtest/gtest.h>
-#include <sys/shm.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 
@@ -15,6 +14,7 @@
 
 #include "refclock_layouts.h"
 #include "support/chronyd.h"
+#include "support/shm_unit.h"
 #include "support/tool_process.h"
 
 namespace vyr::test {
@@ -179,21 +179,11 @@ TEST(ServeTime, OnlyTrustedFixesGiveSamplesAndTimeOffsets) {
     }
 }
 
-// A unit of the tests' own; what a crashed run left under its key goes first.
-constexpr int kShmUnit = 42;
-
-void removeSegment(int unit) {
-    const int id = shmget(tool::kShmKeyBase + unit, 0, 0);
-    if (id >= 0) {
-        shmctl(id, IPC_RMID, nullptr);
-    }
-}
+constexpr int kShmUnit = 42;  // this test's own
 
 TEST(ServeTime, ChronydFollowsALiveClockReplayThroughSocketAndSharedMemory) {
-    removeSegment(kShmUnit);
-    struct Remove {
-        ~Remove() { removeSegment(kShmUnit); }
-    } removeAfter;
+    ASSERT_TRUE(claimShmUnit(kShmUnit));
+    const ShmUnitRemover removeAfter{kShmUnit};
     Chronyd chronyd({{"refclock SOCK {dir}/refclock.sock refid NMEA poll 0 filter 1",
                       "refclock SHM " + std::to_string(kShmUnit) + " refid SHM poll 0 filter 1"}});
     ASSERT_TRUE(chronyd.running()) << chronyd.log();
