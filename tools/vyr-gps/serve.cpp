@@ -4,7 +4,8 @@
 // line supervisor (the library's lifecycle), the library's reader thread
 // (callbacks into the feed) and, with --replay over the serial path, the
 // thread that writes the capture into the pseudo-terminal, or with --device
-// the thread that relays the receiver's bytes into it.
+// the thread that relays the receiver's bytes into it, and with --pps the
+// thread that waits for the pulses (time_sources.h).
 #include <pthread.h>
 #include <sys/signalfd.h>
 #include <unistd.h>
