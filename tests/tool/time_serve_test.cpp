@@ -184,8 +184,9 @@ constexpr int kShmUnit = 42;  // this test's own
 TEST(ServeTime, ChronydFollowsALiveClockReplayThroughSocketAndSharedMemory) {
     ASSERT_TRUE(claimShmUnit(kShmUnit));
     const ShmUnitRemover removeAfter{kShmUnit};
-    Chronyd chronyd({{"refclock SOCK {dir}/refclock.sock refid NMEA poll 0 filter 1",
-                      "refclock SHM " + std::to_string(kShmUnit) + " refid SHM poll 0 filter 1"}});
+    Chronyd chronyd(
+        {{"refclock SOCK {dir}/refclock.sock refid NMEA poll 0 filter 1 prefer",
+          "refclock SHM " + std::to_string(kShmUnit) + " refid SHM poll 0 dpoll -2 filter 1"}});
     ASSERT_TRUE(chronyd.running()) << chronyd.log();
     Serve serve("--replay " VYR_TEST_PROJECT_DATA_DIR
                 "/drive-gps-only.nmea --now --speed 1 "
