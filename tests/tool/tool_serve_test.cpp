@@ -318,6 +318,7 @@ TEST(ServeProtocol, EachPolicyGetsWhatItAskedFor) {
         for (const std::string& line : received) {
             if (!line.starts_with("$") && !line.starts_with(R"({"class":"TPV")") &&
                 !line.starts_with(R"({"class":"SKY")") &&
+                !line.starts_with(R"({"class":"TOFF")") &&
                 !line.starts_with(R"({"class":"VERSION")")) {
                 answers.push_back(line);
             }

@@ -73,10 +73,15 @@ const GpsGga* EpochAssembler::ggaOfTheRmcSecond() const {
     return rmcTime && timeOf(epoch_.gga->time) == rmcTime ? &*epoch_.gga : nullptr;
 }
 
+// An RMC without the GGA of its second, from a receiver that sends GGA, is
+// half of a record of mixed seconds (its GGA went to an epoch of its own):
+// its time is trusted only once the receiver is known to send no GGA.
 bool EpochAssembler::trusted() const {
     const GpsRmc& rmc = epoch_.rmc->record;
-    return rmc.valid != 0 && timeOf(rmc.time) && validDate(rmc.date) &&
-           (!epoch_.gga || ggaOfTheRmcSecond() != nullptr) && !epoch_.tainted;
+    const bool ggaOfItsSecond =
+        epoch_.gga ? ggaOfTheRmcSecond() != nullptr : !shapes_.empty() && !expected().gga;
+    return rmc.valid != 0 && timeOf(rmc.time) && validDate(rmc.date) && ggaOfItsSecond &&
+           !epoch_.tainted;
 }
 
 std::optional<UtcTime> EpochAssembler::datedTime(const std::optional<TimeOfDay>& time,
