@@ -112,14 +112,16 @@ std::vector<std::string> trackPoints(const std::string& gpx) {
 }
 
 TEST(ServeClients, GpxloggerTrackEqualsTheToolsGpx) {
-    const std::string ours = testing::TempDir() + "vyr-gps-serve-ours.gpx";
-    const std::string theirs = testing::TempDir() + "vyr-gps-serve-theirs.gpx";
+    // Names of this process's own: other builds' suites may run beside it.
+    const std::string stem = testing::TempDir() + "vyr-gps-serve-" + std::to_string(getpid());
+    const std::string ours = stem + "-ours.gpx";
+    const std::string theirs = stem + "-theirs.gpx";
     run(kTool + " replay " + kCapture + " --fast --gpx " + ours);
     Serve serve("--replay " + kCapture + " --speed 20 --wait-watchers 1");
     const pid_t logger =
         spawn("gpxlogger -f " + theirs + " 127.0.0.1:" + std::to_string(serve.port()));
     EXPECT_TRUE(serve.waitForLog("capture .* has ended", nullptr, 60s)) << serve.log();
-    std::this_thread::sleep_for(1s);  // the last reports on their way
+    std::this_thread::sleep_for(2s);  // the last reports on their way
     terminate(logger, SIGINT);
     const auto expected = trackPoints(readFile(ours));
     EXPECT_GT(expected.size(), 250u);
