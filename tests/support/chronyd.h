@@ -29,9 +29,9 @@ class Chronyd {
 public:
     struct Config {
         // refclock lines, with {dir} standing for the private folder.
+        // (An SHM refclock belongs to the test, on a unit of its own.)
         std::vector<std::string> refclocks = {
-            "refclock SOCK {dir}/refclock.sock refid NMEA poll 0 filter 1",
-            "refclock SHM 0 refid SHM0 poll 0"};
+            "refclock SOCK {dir}/refclock.sock refid NMEA poll 0 filter 1"};
     };
 
     explicit Chronyd(const Config& config) {

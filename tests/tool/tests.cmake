@@ -15,11 +15,12 @@ if(TARGET vyr-gps)
   set(core_libs vyr_gps_core vyr_gpsparser_for_tests)
   vyr_add_gtest(tool_core_test SOURCES tool/tool_core_test.cpp LIBS ${core_libs})
   vyr_add_gtest(tool_assembler_test SOURCES tool/tool_assembler_test.cpp LIBS ${core_libs})
-  vyr_add_gtest(time_test SOURCES tool/time_test.cpp LIBS ${core_libs})
+  vyr_add_gtest(tool_capture_assembly_test SOURCES tool/tool_capture_assembly_test.cpp LIBS ${core_libs})
+  vyr_add_gtest(time_test SOURCES tool/time_test.cpp LIBS ${core_libs} NTP_SHM)
   vyr_add_gtest(live_clock_test SOURCES tool/live_clock_test.cpp LIBS ${core_libs})
   # A real chronyd (Debian's chrony, scripts/install-deps) that never sets
-  # the clock. It owns NTP shared-memory unit 0 while it runs.
-  vyr_add_gtest(time_chrony_test SOURCES tool/time_chrony_test.cpp LIBS ${core_libs})
+  # the clock, on NTP shared-memory units of the tests' own.
+  vyr_add_gtest(time_chrony_test SOURCES tool/time_chrony_test.cpp LIBS ${core_libs} NTP_SHM)
 
   vyr_add_gtest(tool_replay_test SOURCES tool/tool_replay_test.cpp
     LIBS nlohmann_json::nlohmann_json DEVICE)
@@ -36,6 +37,13 @@ if(TARGET vyr-gps)
   target_compile_definitions(tool_serve_test PRIVATE
     VYR_TEST_TOOL_PATH="$<TARGET_FILE:${_vyr_test_tool}>")
   add_dependencies(tool_serve_test ${_vyr_test_tool})
+
+  vyr_add_gtest(time_serve_test SOURCES tool/time_serve_test.cpp
+    LIBS nlohmann_json::nlohmann_json DEVICE NTP_SHM)
+  target_include_directories(time_serve_test PRIVATE ${PROJECT_SOURCE_DIR}/tools/vyr-gps)
+  target_compile_definitions(time_serve_test PRIVATE
+    VYR_TEST_TOOL_PATH="$<TARGET_FILE:${_vyr_test_tool}>")
+  add_dependencies(time_serve_test ${_vyr_test_tool})
 
   vyr_add_gtest(tool_line_test SOURCES tool/tool_line_test.cpp
     LIBS ${core_libs} DEVICE)

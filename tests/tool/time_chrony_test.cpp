@@ -11,6 +11,7 @@
 #include "chrony_sock.h"
 #include "ntp_shm.h"
 #include "support/chronyd.h"
+#include "support/shm_unit.h"
 
 namespace vyr::tool {
 namespace {
@@ -29,19 +30,19 @@ TimeSample nextSecond() {
     return {{second, 0}, now, kSentencePrecision};
 }
 
+constexpr int kShmUnit = 41;  // this test's own
+
 TEST(Chrony, TakesSocketSharedMemoryAndPulseSamples) {
-    ASSERT_LT(shmget(kShmKeyBase, 0, 0), 0) << "NTP shared-memory unit 0 is in use on this machine";
+    ASSERT_TRUE(test::claimShmUnit(kShmUnit));
+    const test::ShmUnitRemover removeAfter{kShmUnit};
     test::Chronyd chronyd({{"refclock SOCK {dir}/refclock.sock refid NMEA poll 0 filter 1",
-                            "refclock SHM 0 refid SHM0 poll 0",
+                            "refclock SHM " + std::to_string(kShmUnit) + " refid SHM0 poll 0",
                             "refclock SOCK {dir}/pps.sock refid PPS poll 0 filter 1 lock NMEA"}});
-    struct Remove {
-        ~Remove() { shmctl(shmget(kShmKeyBase, 0, 0), IPC_RMID, nullptr); }
-    } removeSegment;
     ASSERT_TRUE(chronyd.running()) << chronyd.log();
     const auto quiet = [](const std::string&) {};
     ChronySock nmea(chronyd.dir() + "/refclock.sock", quiet);
     ChronySock pulses(chronyd.dir() + "/pps.sock", quiet);
-    NtpShm shm(0);
+    NtpShm shm(kShmUnit);
 
     const auto reached = [&chronyd](const std::string& name) {
         const auto row = chronyd.source(name);

@@ -18,7 +18,9 @@
 #include "chrony_sock.h"
 #include "ntp_shm.h"
 #include "pps.h"
+#include "support/shm_unit.h"
 #include "time_sample.h"
+#include "time_sources.h"
 #include "timing_reports.h"
 #include "tool_error.h"
 
@@ -164,6 +166,91 @@ TEST(PpsDevice, RefusesWhatIsNoPulseSource) {
               "cannot open the PPS device /nonexistent/pps0: No such file or directory");
 }
 
+// --- What serve sends for each epoch ------------------------------------------------
+
+// Epochs one after another through one publisher, as serve hands them on: a
+// sample only at the end of a trusted epoch with that epoch's fix, its pulse
+// only from an edge not used before (a second sent twice pairs once).
+struct EpochStep {
+    const char* name;
+    time_t second;  // after kT
+    uint64_t fixEpoch, endEpoch;
+    bool trusted;
+    std::vector<PpsEdge> newEdges;
+    int baud;
+    std::optional<long> sentenceClockNanos;  // within second kT + step
+    std::optional<uint32_t> pulse;
+};
+
+TEST(TimePublisher, SendsTrustedEpochsAndTheirPulsesOnce) {
+    // Each epoch's first sentence (70 bytes + CR LF) was in at 0.3 s.
+    const std::vector<EpochStep> steps = {
+        {"TrustedWithItsEdge", 0, 1, 1, true, {{7, at(kT, 80000000)}}, 9600, 225000000, 7},
+        {"EdgeAlreadyUsed", 0, 2, 2, true, {}, 9600, 225000000, std::nullopt},
+        {"NotTrusted",
+         2,
+         3,
+         3,
+         false,
+         {{9, at(kT + 2, 80000000)}},
+         9600,
+         std::nullopt,
+         std::nullopt},
+        {"EndOfAnotherEpoch",
+         3,
+         4,
+         5,
+         true,
+         {{10, at(kT + 3, 80000000)}},
+         9600,
+         std::nullopt,
+         std::nullopt},
+        {"SlowerLine", 4, 6, 6, true, {{11, at(kT + 4, 90000000)}}, 4800, 150000000, 11},
+    };
+    RecentEdges edges;
+    std::vector<TimeSample> sentences, pulses;
+    TimePublisher publisher({[&](const TimeSample& t) { sentences.push_back(t); },
+                             [&](const TimeSample& t) { pulses.push_back(t); }},
+                            &edges);
+    for (const EpochStep& step : steps) {
+        SCOPED_TRACE(step.name);
+        const time_t second = kT + step.second;
+        sentences.clear();
+        pulses.clear();
+        for (const PpsEdge& edge : step.newEdges) {
+            edges.add(edge);
+        }
+        publisher.setBaud(step.baud);
+        Fix fix;
+        fix.epoch = step.fixEpoch;
+        tm civil{};
+        gmtime_r(&second, &civil);
+        fix.time = UtcTime{civil.tm_year + 1900,
+                           civil.tm_mon + 1,
+                           civil.tm_mday,
+                           civil.tm_hour,
+                           civil.tm_min,
+                           civil.tm_sec,
+                           0};
+        EpochEnd end{step.endEpoch, false, 0, {at(second, 300000000), 70, step.trusted}};
+        publisher.take(fix);
+        publisher.take(Sky{});
+        publisher.take(end);
+
+        ASSERT_EQ(sentences.size(), step.sentenceClockNanos ? 1u : 0u);
+        if (step.sentenceClockNanos) {
+            EXPECT_EQ(pairOf(sentences[0].real), pairOf(at(second, 0)));
+            EXPECT_EQ(pairOf(sentences[0].clock), pairOf(at(second, *step.sentenceClockNanos)));
+        }
+        ASSERT_EQ(pulses.size(), step.pulse ? 1u : 0u);
+        if (step.pulse) {
+            EXPECT_EQ(pairOf(pulses[0].real), pairOf(at(second, 0)));
+            EXPECT_EQ(pairOf(pulses[0].clock), pairOf(step.newEdges.back().clock));
+            EXPECT_EQ(pulses[0].precision, kPulsePrecision);
+        }
+    }
+}
+
 // --- The clients' timing reports --------------------------------------------------
 
 TEST(TimingReports, TimeAndClockInWholeSecondsAndNanoseconds) {
@@ -235,11 +322,8 @@ TEST(ChronySock, DropsQuietlyWhileNobodyListensAndResumes) {
 TEST(NtpShm, WritesTheHandshakeWithThePermissionsOfItsUnit) {
     for (const auto& [unit, mode] : {std::pair{1, 0600}, std::pair{7, 0666}}) {
         const key_t key = static_cast<key_t>(kShmKeyBase + unit);
-        ASSERT_LT(shmget(key, 0, 0), 0) << "unit " << unit << " is in use on this machine";
-        struct Remove {
-            key_t key;
-            ~Remove() { shmctl(shmget(key, 0, 0), IPC_RMID, nullptr); }
-        } remove{key};
+        ASSERT_TRUE(test::claimShmUnit(unit));
+        const test::ShmUnitRemover remove{unit};
         NtpShm writer(unit);
         const int id = shmget(key, 0, 0);
         shmid_ds info{};

@@ -4,10 +4,12 @@
 // accounting.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <nlohmann/json.hpp>
 #include <regex>
 
 #include "assembler.h"
+#include "assembler_support.h"
 #include "log_relay.h"
 #include "reports.h"
 #include "requests.h"
@@ -16,16 +18,7 @@
 namespace vyr::tool {
 namespace {
 
-// A sentence with its checksum appended.
-std::string nmea(const std::string& body) {
-    unsigned sum = 0;
-    for (const char c : body) {
-        sum ^= static_cast<unsigned char>(c);
-    }
-    char tail[8];
-    std::snprintf(tail, sizeof tail, "*%02X", sum);
-    return "$" + body + tail;
-}
+using vyr::tool::test::nmea;
 
 // The reports of the last of four seconds of a receiver that sends RMC,
 // GGA, GSA, GST, GSV, in the clients' names and units.
@@ -53,7 +46,9 @@ TEST(Reports, EveryFieldTheSentencesGiveInTheClientsNamesAndUnits) {
               R"("lon":11.516666675,"altHAE":590.3,"altMSL":543.4,"alt":543.4,"epx":0.98,)"
               R"("epy":1.4,"epv":2.2,"track":84.4,"magtrack":87.5,"magvar":-3.1,"speed":11.524,)"
               R"("climb":1.0,"eps":0.26,"epd":1.2928,"epc":0.42,"geoidSep":46.9,"eph":1.709,)"
-              R"("sep":2.786})");
+              R"("sep":2.786,"ecefx":4180513.09,"ecefy":851801.47,"ecefz":4726033.35,)"
+              R"("ecefpAcc":2.786,"ecefvx":-2.456,"ecefvy":11.204,"ecefvz":1.495,)"
+              R"("ecefvAcc":0.494})");
     EXPECT_EQ(gstReport(std::get<Gst>(out[1]), "/dev/x"),
               R"({"class":"GST","device":"/dev/x","time":"1994-03-23T12:35:13.000Z","rms":11.0,)"
               R"("lat":0.7,"lon":0.49,"alt":1.1})");
@@ -62,6 +57,36 @@ TEST(Reports, EveryFieldTheSentencesGiveInTheClientsNamesAndUnits) {
     EXPECT_EQ(sky["pdop"], 2.5);
     EXPECT_EQ(sky["uSat"], 4);
     EXPECT_TRUE(sky.contains("xdop") && sky.contains("tdop") && sky.contains("gdop"));
+}
+
+// Places and motions whose earth-centred values are known without the
+// formulas: the axes' directions and the ellipsoid's two radii.
+TEST(Fix, EarthCentredCoordinatesPointAlongTheRightAxes) {
+    struct Case {
+        double lat, lon, height, speed, track, climb;
+        Ecef position, velocity;
+    };
+    constexpr double a = 6378137.0, b = 6356752.314245;
+    for (const Case& c : {
+             Case{0, 0, 0, 1, 0, 0, {a, 0, 0}, {0, 0, 1}},         // north is +z
+             Case{0, 0, 10, 1, 90, 0, {a + 10, 0, 0}, {0, 1, 0}},  // east is +y
+             Case{0, 0, 0, 0, 0, 2, {a, 0, 0}, {2, 0, 0}},         // up is +x
+             Case{0, 90, 0, 1, 90, 0, {0, a, 0}, {-1, 0, 0}},      // east at 90E is -x
+             Case{0, -90, 0, 1, 180, 0, {0, -a, 0}, {0, 0, -1}},   // south
+             Case{90, 0, -5, 0, 0, 1, {0, 0, b - 5}, {0, 0, 1}},   // the pole, up
+             Case{-90, 0, 0, 1, 0, 0, {0, 0, -b}, {1, 0, 0}},      // north from the south pole
+         }) {
+        const Ecef p = ecefPosition(c.lat, c.lon, c.height);
+        const Ecef v = ecefVelocity(c.lat, c.lon, c.speed, c.track, c.climb);
+        const auto near = [](const Ecef& got, const Ecef& want, double tolerance) {
+            return std::fabs(got.x - want.x) < tolerance && std::fabs(got.y - want.y) < tolerance &&
+                   std::fabs(got.z - want.z) < tolerance;
+        };
+        EXPECT_TRUE(near(p, c.position, 1e-3))
+            << c.lat << " " << c.lon << ": " << p.x << " " << p.y << " " << p.z;
+        EXPECT_TRUE(near(v, c.velocity, 1e-9)) << c.lat << " " << c.lon << " track " << c.track
+                                               << ": " << v.x << " " << v.y << " " << v.z;
+    }
 }
 
 TEST(Fix, CoordinatesKeepEveryDigitTheReceiverSent) {

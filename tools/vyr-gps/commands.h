@@ -46,6 +46,12 @@ struct Options {
     size_t clientBufferBytes = 256 * 1024;
     double silenceSeconds = 10.0;
     int waitWatchers = 0;
+    // Time: chrony's socket, the NTP shared-memory unit, the PPS device
+    // (serve), and the capture replayed as a live clock (replay, serve).
+    std::string chronySock;
+    std::optional<int> ntpShm;
+    std::string ppsDevice;
+    bool now = false;
 };
 
 // SIGINT and SIGTERM: blocked in every thread (the library's reader thread
@@ -58,6 +64,10 @@ struct Options {
 // serial where the line can be placed at the device path, else the
 // simulated source (said once on standard error).
 [[nodiscard]] std::string captureSource(const Options& options);
+
+// With --now: ToolError unless the pace is the line's own and the capture
+// goes through the serial line (serial: the line is there for it).
+void checkLiveClock(const Options& options, bool serial);
 
 int replay(std::FILE* out, const Options& options);
 int monitor(std::FILE* out, const Options& options);

@@ -73,10 +73,15 @@ const GpsGga* EpochAssembler::ggaOfTheRmcSecond() const {
     return rmcTime && timeOf(epoch_.gga->time) == rmcTime ? &*epoch_.gga : nullptr;
 }
 
+// An RMC without the GGA of its second, from a receiver that sends GGA, is
+// half of a record of mixed seconds (its GGA went to an epoch of its own):
+// its time is trusted only once the receiver is known to send no GGA.
 bool EpochAssembler::trusted() const {
     const GpsRmc& rmc = epoch_.rmc->record;
-    return rmc.valid != 0 && timeOf(rmc.time) && validDate(rmc.date) &&
-           (!epoch_.gga || ggaOfTheRmcSecond() != nullptr) && !epoch_.tainted;
+    const bool ggaOfItsSecond =
+        epoch_.gga ? ggaOfTheRmcSecond() != nullptr : !shapes_.empty() && !expected().gga;
+    return rmc.valid != 0 && timeOf(rmc.time) && validDate(rmc.date) && ggaOfItsSecond &&
+           !epoch_.tainted;
 }
 
 std::optional<UtcTime> EpochAssembler::datedTime(const std::optional<TimeOfDay>& time,
@@ -196,6 +201,18 @@ Fix EpochAssembler::makeFix() {
         fix.climb = rounded(*fix.altitude - *lastFix_->altitude, 3);
         if (fix.dops.v) {
             fix.errors.epc = rounded(kSigmas * kRangeRateErrorMetresPerSecond * *fix.dops.v, 3);
+        }
+    }
+    // Earth-centred coordinates of a 3D fix, centimetres as the clients show
+    // them; the velocity where the climb gives its vertical part.
+    if (fix.mode == 3 && fix.hasPosition() && fix.altitudeHae) {
+        const auto round = [](const Ecef& v, int decimals) {
+            return Ecef{rounded(v.x, decimals), rounded(v.y, decimals), rounded(v.z, decimals)};
+        };
+        fix.ecef = round(ecefPosition(*fix.latitude, *fix.longitude, *fix.altitudeHae), 2);
+        if (fix.speed && fix.track && fix.climb) {
+            fix.ecefVelocity = round(
+                ecefVelocity(*fix.latitude, *fix.longitude, *fix.speed, *fix.track, *fix.climb), 3);
         }
     }
 

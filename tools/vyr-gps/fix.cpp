@@ -97,8 +97,43 @@ std::optional<double> degreesFromField(std::string_view field, std::string_view 
     return hemisphere[0] == negative ? -result : result;
 }
 
+namespace {
+
+constexpr double kWgs84SemiMajorMetres = 6378137.0;
+constexpr double kWgs84Flattening = 1.0 / 298.257223563;
+constexpr double kWgs84EccentricitySquared = kWgs84Flattening * (2.0 - kWgs84Flattening);
+
+double radians(double degrees) {
+    return degrees * M_PI / 180.0;
+}
+
+}  // namespace
+
+Ecef ecefPosition(double latitude, double longitude, double heightAboveEllipsoid) {
+    const double lat = radians(latitude);
+    const double lon = radians(longitude);
+    // Radius of curvature in the prime vertical.
+    const double n = kWgs84SemiMajorMetres /
+                     std::sqrt(1.0 - kWgs84EccentricitySquared * std::sin(lat) * std::sin(lat));
+    return {(n + heightAboveEllipsoid) * std::cos(lat) * std::cos(lon),
+            (n + heightAboveEllipsoid) * std::cos(lat) * std::sin(lon),
+            (n * (1.0 - kWgs84EccentricitySquared) + heightAboveEllipsoid) * std::sin(lat)};
+}
+
+// East, north and up at the place, turned into the earth-centred axes.
+Ecef ecefVelocity(double latitude, double longitude, double speed, double track, double climb) {
+    const double lat = radians(latitude);
+    const double lon = radians(longitude);
+    const double east = speed * std::sin(radians(track));
+    const double north = speed * std::cos(radians(track));
+    return {-std::sin(lon) * east - std::sin(lat) * std::cos(lon) * north +
+                std::cos(lat) * std::cos(lon) * climb,
+            std::cos(lon) * east - std::sin(lat) * std::sin(lon) * north +
+                std::cos(lat) * std::sin(lon) * climb,
+            std::cos(lat) * north + std::sin(lat) * climb};
+}
+
 double haversineMetres(double lat1, double lon1, double lat2, double lon2) {
-    const auto radians = [](double degrees) { return degrees * M_PI / 180.0; };
     const double dLat = radians(lat2 - lat1);
     const double dLon = radians(lon2 - lon1);
     const double a =

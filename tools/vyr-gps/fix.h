@@ -56,6 +56,13 @@ struct ErrorEstimates {
     std::optional<double> ept, epx, epy, epv, eph, eps, epd, epc, sep;
 };
 
+// Earth-centred, earth-fixed coordinates on WGS 84: metres, or metres per
+// second for a velocity.
+struct Ecef {
+    double x = 0, y = 0, z = 0;
+    friend bool operator==(const Ecef&, const Ecef&) = default;
+};
+
 struct Fix {
     uint64_t epoch = 0;         // which assembled epoch (for pairing with its Sky)
     bool valid = false;         // RMC status A
@@ -71,6 +78,7 @@ struct Fix {
     std::optional<double> geoidSeparation;      // metres
     std::optional<double> altitudeHae;          // metres above the ellipsoid
     std::optional<double> climb;                // m/s
+    std::optional<Ecef> ecef, ecefVelocity;     // from a 3D fix (the velocity needs a climb)
     std::optional<int> quality;                 // GGA fix quality
     std::optional<int> satellitesUsed;          // the GGA's count
     Dops dops;
@@ -113,6 +121,15 @@ struct Gst {
 [[nodiscard]] std::optional<double> degreesFromField(std::string_view field,
                                                      std::string_view hemisphere, char positive,
                                                      char negative);
+
+// A position (degrees, metres above the ellipsoid) in earth-centred
+// coordinates.
+[[nodiscard]] Ecef ecefPosition(double latitude, double longitude, double heightAboveEllipsoid);
+
+// A velocity given as speed over ground (m/s), track (degrees true) and climb
+// (m/s) at a place, in earth-centred axes.
+[[nodiscard]] Ecef ecefVelocity(double latitude, double longitude, double speed, double track,
+                                double climb);
 
 // Great-circle distance in metres.
 [[nodiscard]] double haversineMetres(double lat1, double lon1, double lat2, double lon2);

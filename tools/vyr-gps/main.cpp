@@ -2,10 +2,11 @@
 // prints one line (or report) per delivered fix, or shares the receiver with
 // the GPS clients of the system.
 //
-//   vyr-gps replay FILE [--speed N | --fast] [--source serial|simulator]
+//   vyr-gps replay FILE [--speed N | --fast] [--source serial|simulator] [--now]
 //   vyr-gps monitor [--device PATH [--baud N|auto]]
-//   vyr-gps serve [--listen HOST:PORT] [--replay FILE [--speed N | --fast] [--loop]]
+//   vyr-gps serve [--listen HOST:PORT] [--replay FILE [--speed N | --fast] [--loop] [--now]]
 //                 [--device PATH [--baud N|auto]]
+//                 [--chrony-sock PATH] [--ntp-shm N] [--pps DEVICE]
 //   common: --json  --gpx FILE  --nmea  --log-level N
 //
 // Fixes and the summary go to standard output. The library's diagnostic lines
@@ -78,6 +79,12 @@ void addPaceOptions(CLI::App* command, Options& options, bool loop) {
         ->check(CLI::IsMember({"serial", "simulator"}));
 }
 
+CLI::Option* addNowOption(CLI::App* command, Options& options) {
+    return command->add_flag("--now", options.now,
+                             "replay as a live clock: each second's time set to now and sent at "
+                             "the top of that second (only at --speed 1)");
+}
+
 // --baud: "auto" or a speed the line can be set to.
 std::string checkBaud(const std::string& text) {
     if (text == "auto") {
@@ -121,6 +128,7 @@ CLI::App* addServe(CLI::App& app, Options& options, std::string& baud) {
         "--replay", options.file, "serve a capture through a pseudo-terminal instead");
     replayFile->type_name("FILE");
     addPaceOptions(serve, options, true);
+    addNowOption(serve, options)->needs(replayFile);
     addDeviceOptions(serve, options, baud)->excludes(replayFile);
     serve->add_option("--max-clients", options.maxClients, "clients at once (default 64)")
         ->check(CLI::Range(1, 512));
@@ -136,6 +144,22 @@ CLI::App* addServe(CLI::App& app, Options& options, std::string& baud) {
         ->add_option("--wait-watchers", options.waitWatchers,
                      "with --replay: start the capture once N clients watch (default 0)")
         ->check(CLI::Range(0, 512));
+    serve
+        ->add_option("--chrony-sock", options.chronySock,
+                     "send a time sample per trusted fix to chrony's refclock SOCK at PATH "
+                     "(with --pps, pulses to PATH.pps)")
+        ->type_name("PATH");
+    serve
+        ->add_option("--ntp-shm", options.ntpShm,
+                     "write a time sample per trusted fix into NTP shared-memory unit N "
+                     "(with --pps, pulses into unit N+1)")
+        ->type_name("N")
+        ->check(CLI::Range(0, 254));
+    serve
+        ->add_option("--pps", options.ppsDevice,
+                     "pair the assert edges of the kernel PPS device (/dev/ppsN) with the "
+                     "fixes: pulse samples and PPS reports")
+        ->type_name("DEVICE");
     return serve;
 }
 
@@ -180,6 +204,7 @@ int main(int argc, char** argv) {
     replayCommand->add_option("FILE", options.file, "NMEA capture (raw receiver bytes)")
         ->required();
     addPaceOptions(replayCommand, options, false);
+    addNowOption(replayCommand, options);
     CLI::App* monitorCommand = app.add_subcommand(
         "monitor", "read the receiver at " VYR_GPS_DEVICE_PATH " until SIGINT or SIGTERM");
     addDeviceOptions(monitorCommand, options, baud);

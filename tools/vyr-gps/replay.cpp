@@ -7,6 +7,7 @@
 
 #include "commands.h"
 #include "library.h"
+#include "live_clock.h"
 #include "notice.h"
 #include "session.h"
 
@@ -62,6 +63,18 @@ std::string captureSource(const Options& options) {
     return "simulator";
 }
 
+void checkLiveClock(const Options& options, bool serial) {
+    if (!options.now) {
+        return;
+    }
+    checkLiveClockPace(options.pace);
+    if (!serial) {
+        throw ToolError(
+            "--now writes the capture into the serial line at the top of each "
+            "second; it cannot go through the simulated source");
+    }
+}
+
 namespace {
 
 void startLibraryFor(const std::string& source, const std::string& device) {
@@ -84,6 +97,7 @@ int replay(std::FILE* out, const Options& options) {
     // The simulated source needs no line; one is placed all the same where it
     // can be, for the library to open.
     std::unique_ptr<PtyLine> line;
+    checkLiveClock(options, sourceName == "serial");
     if (sourceName == "serial" || options.libraryDevice.rfind("/dev/", 0) != 0) {
         line = std::make_unique<PtyLine>(options.libraryDevice);
     }
@@ -113,8 +127,9 @@ int replay(std::FILE* out, const Options& options) {
             source->stop();
             bytes = source->consumed();
         } else {
-            bytes = feedSerial(*line, data, options.pace, keepGoing,
-                               [&](size_t done) { progress.update(done, session.fixes()); });
+            bytes = (options.now ? feedLiveClock : feedSerial)(
+                *line, data, options.pace, keepGoing,
+                [&](size_t done) { progress.update(done, session.fixes()); });
             if (keepGoing() && !line->drain(30000, keepGoing)) {
                 std::fprintf(stderr,
                              "vyr-gps: the library did not read the whole capture within 30 s\n");

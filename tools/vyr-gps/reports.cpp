@@ -1,6 +1,7 @@
 #include "reports.h"
 
 #include <chrono>
+#include <cmath>
 #include <ctime>
 #include <nlohmann/json.hpp>
 
@@ -84,6 +85,20 @@ std::string tpvReport(const Fix& fix, const std::string& device) {
     }
     put(report, "eph", e.eph);
     put(report, "sep", e.sep);
+    if (fix.ecef) {
+        report["ecefx"] = fix.ecef->x;
+        report["ecefy"] = fix.ecef->y;
+        report["ecefz"] = fix.ecef->z;
+        put(report, "ecefpAcc", e.sep);
+    }
+    if (fix.ecefVelocity) {
+        report["ecefvx"] = fix.ecefVelocity->x;
+        report["ecefvy"] = fix.ecefVelocity->y;
+        report["ecefvz"] = fix.ecefVelocity->z;
+        if (e.eps && e.epc) {
+            report["ecefvAcc"] = std::round(std::hypot(*e.eps, *e.epc) * 1000.0) / 1000.0;
+        }
+    }
     return line(report);
 }
 

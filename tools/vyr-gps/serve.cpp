@@ -4,7 +4,8 @@
 // line supervisor (the library's lifecycle), the library's reader thread
 // (callbacks into the feed) and, with --replay over the serial path, the
 // thread that writes the capture into the pseudo-terminal, or with --device
-// the thread that relays the receiver's bytes into it.
+// the thread that relays the receiver's bytes into it, and with --pps the
+// thread that waits for the pulses (time_sources.h).
 #include <pthread.h>
 #include <sys/signalfd.h>
 #include <unistd.h>
@@ -20,8 +21,10 @@
 #include "device_relay.h"
 #include "library_feed.h"
 #include "line_supervisor.h"
+#include "live_clock.h"
 #include "notice.h"
 #include "server.h"
+#include "time_sources.h"
 #include "tool_error.h"
 
 namespace vyr::tool {
@@ -46,15 +49,17 @@ void playCapture(const Options& options, const std::vector<char>& data, PtyLine*
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }
     } else {
-        feedSerial(*line, data, options.pace, keepGoing, [](size_t) {});
+        (options.now ? feedLiveClock : feedSerial)(*line, data, options.pace, keepGoing,
+                                                   [](size_t) {});
     }
     if (keepGoing()) {
         notice("the capture %s has ended; still serving", options.file.c_str());
     }
 }
 
-void publish(Server& server, const std::vector<Presentation>& presentations) {
+void publish(Server& server, TimeSources& time, const std::vector<Presentation>& presentations) {
     for (const Presentation& presentation : presentations) {
+        time.take(presentation);
         if (const auto* fix = std::get_if<Fix>(&presentation)) {
             server.publishTpv(*fix);
         } else if (const auto* sky = std::get_if<Sky>(&presentation)) {
@@ -134,6 +139,20 @@ private:
 
 int serve(const Options& options) {
     const std::string& device = options.device.empty() ? options.libraryDevice : options.device;
+    std::vector<char> data;
+    std::unique_ptr<PtyLine> line;
+    std::unique_ptr<SimulatedSource> source;
+    if (!options.file.empty()) {
+        data = readCapture(options.file);
+        const std::string sourceName = captureSource(options);
+        checkLiveClock(options, sourceName == "serial");
+        if (sourceName == "serial" || options.libraryDevice.rfind("/dev/", 0) != 0) {
+            line = std::make_unique<PtyLine>(options.libraryDevice);
+        }
+        if (sourceName == "simulator") {
+            source = std::make_unique<SimulatedSource>(data, options.pace);
+        }
+    }
     asio::io_context io;
     Server server(
         io, parseListenAddress(options.listen),
@@ -142,19 +161,7 @@ int serve(const Options& options) {
     notice("listening on %s:%u for clients of %s", endpoint.address().to_string().c_str(),
            endpoint.port(), device.c_str());
 
-    std::vector<char> data;
-    std::unique_ptr<PtyLine> line;
-    std::unique_ptr<SimulatedSource> source;
-    if (!options.file.empty()) {
-        data = readCapture(options.file);
-        const std::string sourceName = captureSource(options);
-        if (sourceName == "serial" || options.libraryDevice.rfind("/dev/", 0) != 0) {
-            line = std::make_unique<PtyLine>(options.libraryDevice);
-        }
-        if (sourceName == "simulator") {
-            source = std::make_unique<SimulatedSource>(data, options.pace);
-        }
-    }
+    TimeSources time({options.chronySock, options.ntpShm, options.ppsDevice}, server);
 
     // Event loop only: the sentences become reports as they arrive.
     EpochAssembler assembler;
@@ -165,10 +172,11 @@ int serve(const Options& options) {
          std::chrono::milliseconds(static_cast<int64_t>(options.silenceSeconds * 1000.0)), device,
          9600, options.device.empty()},
         {[&](std::optional<std::string> activated, int bps) {
-            asio::post(io, [&server, &assembler, activated, bps] {
+            asio::post(io, [&server, &assembler, &time, activated, bps] {
                 // What was half assembled belongs to the line that went away.
                 assembler.reset();
                 server.setLine(activated, bps);
+                time.setBaud(bps);
             });
         }});
     std::unique_ptr<DeviceRelay> relay;
@@ -182,9 +190,10 @@ int serve(const Options& options) {
                           asio::post(io, [&] {
                               LibraryFeed::Batch batch = feed.drain();
                               if (batch.dropped > 0) {
-                                  notice("%llu sentences dropped: the server fell behind the "
-                                         "library",
-                                         static_cast<unsigned long long>(batch.dropped));
+                                  notice(
+                                      "%llu sentences dropped: the server fell behind the "
+                                      "library",
+                                      static_cast<unsigned long long>(batch.dropped));
                               }
                               for (SentenceEvent& sentence : batch.sentences) {
                                   presentations.clear();
@@ -192,7 +201,7 @@ int serve(const Options& options) {
                                   if (server.sentencesWanted()) {
                                       server.publishSentence(std::move(sentence.text));
                                   }
-                                  publish(server, presentations);
+                                  publish(server, time, presentations);
                               }
                               badSentences.update(assembler.checksums(),
                                                   std::chrono::steady_clock::now());

@@ -132,6 +132,16 @@ void Server::publishReport(const std::string& report) {
     }
 }
 
+void Server::publishTiming(const std::string& report) {
+    const auto text = shared(report);
+    for (const auto& client : clients_) {
+        if (!client->closed() && client->policy().enable && client->policy().pps &&
+            watchesDevice(client->policy())) {
+            client->send(text);
+        }
+    }
+}
+
 void Server::publishSentence(std::string sentence) {
     const auto text = shared(std::move(sentence));
     for (const auto& client : clients_) {

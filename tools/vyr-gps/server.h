@@ -80,6 +80,9 @@ public:
     void publishTpv(const Fix& fix);
     void publishSky(const Sky& sky);
     void publishGst(const Gst& gst);
+    // A TOFF or PPS report to every client that watches with "pps":true.
+    void publishTiming(const std::string& report);
+    [[nodiscard]] const std::string& deviceName() const { return config_.device; }
     // One framed sentence to every client that watches sentences.
     void publishSentence(std::string sentence);
     // The line came up (activated: ISO 8601 time) at bps, or went down
