@@ -14,22 +14,14 @@
 
 #include "assembler.h"
 #include "support/framing.h"
+#include "support/nmea.h"
 #include "support/shell.h"
 
 namespace vyr::tool::test {
 
 using Json = nlohmann::json;
 
-// A sentence with its checksum appended.
-inline std::string nmea(const std::string& body) {
-    unsigned sum = 0;
-    for (const char c : body) {
-        sum ^= static_cast<unsigned char>(c);
-    }
-    char tail[8];
-    std::snprintf(tail, sizeof tail, "*%02X", sum);
-    return "$" + body + tail;
-}
+using vyr::test::nmea;
 
 // What an assembler released, with the type letters of the sentence that
 // released each presentation.

@@ -14,6 +14,7 @@
 
 #include "refclock_layouts.h"
 #include "support/chronyd.h"
+#include "support/nmea.h"
 #include "support/shm_unit.h"
 #include "support/tool_process.h"
 
@@ -23,13 +24,7 @@ namespace {
 using Json = nlohmann::json;
 
 std::string withChecksum(const std::string& body) {
-    unsigned sum = 0;
-    for (const char c : body) {
-        sum ^= static_cast<unsigned char>(c);
-    }
-    char tail[8];
-    std::snprintf(tail, sizeof tail, "*%02X\r\n", sum);
-    return "$" + body + tail;
+    return nmea(body) + "\r\n";
 }
 
 std::string hhmmss(int second) {
