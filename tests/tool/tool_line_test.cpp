@@ -222,9 +222,20 @@ TEST_P(ServeLine, WatchersAreToldWhenTheLineGoesAndWhenItIsBack) {
     Serve serve("--silence 2" + (GetParam() ? " --device " + device : std::string()));
     Connection client(serve.port());
     client.send(kWatch);
+    // Fixes that come before the server has taken the WATCH go to nobody.
+    std::string answer;
+    while (!(answer = client.nextLine()).empty() && !answer.starts_with(R"({"class":"WATCH")")) {
+    }
+    ASSERT_FALSE(answer.empty()) << "no WATCH answer\n" << serve.log();
     if (GetParam()) {
         EXPECT_TRUE(serve.waitForLog("does not exist .*; trying again until it appears"));
         plug();
+    }
+    // Opening a line drops what was written into it before: the capture
+    // starts once the tool has the line open. (A relayed receiver holds its
+    // bytes until the tool has set the line's speed.)
+    if (!GetParam()) {
+        EXPECT_TRUE(serve.waitForLog("reading " + device)) << serve.log();
     }
     // After each event, the DEVICE notice every watcher must get within the
     // silence limit and a second; returns where it is among the lines.
@@ -270,9 +281,11 @@ TEST_P(ServeLine, WatchersAreToldWhenTheLineGoesAndWhenItIsBack) {
     client.send("?POLL;\n");
     client.readFor(300ms);
     plug();
-    // Opening a line drops what was written into it before, as with a
-    // receiver: the capture goes on once the tool has it open again.
-    EXPECT_TRUE(serve.waitForLog("hung up; reopening it[\\s\\S]*opened after")) << serve.log();
+    // As at the start, the capture goes on once the tool has the line open again.
+    if (!GetParam()) {
+        EXPECT_TRUE(serve.waitForLog("hung up; reopening it[\\s\\S]*reading " + device))
+            << serve.log();
+    }
     send(capture.substr(20000, 20000));
     const size_t up = expectNotice("plugged in again", true);
     EXPECT_EQ(fixesIn(down, up), 0) << "a fix while the line was down";
