@@ -1,11 +1,11 @@
 // vyr-gps serve: one library instance shared with any number of GPS clients
-// over TCP. Threads: the event loop (this thread: clients, the assembly of
-// the sentences into reports), the
-// line supervisor (the library's lifecycle), the library's reader thread
-// (callbacks into the feed) and, with --replay over the serial path, the
-// thread that writes the capture into the pseudo-terminal, or with --device
-// the thread that relays the receiver's bytes into it, and with --pps the
-// thread that waits for the pulses (time_sources.h).
+// over TCP. Threads: the event loop (this thread: clients), the line
+// supervisor (the library's lifecycle), the library's reader thread
+// (callbacks into the feed, which assembles the sentences into reports)
+// and, with --replay over the serial path, the thread that writes the
+// capture into the pseudo-terminal, or with --device the thread that relays
+// the receiver's bytes into it, and with --pps the thread that waits for the
+// pulses (time_sources.h).
 #include <pthread.h>
 #include <sys/signalfd.h>
 #include <unistd.h>
@@ -57,16 +57,14 @@ void playCapture(const Options& options, const std::vector<char>& data, PtyLine*
     }
 }
 
-void publish(Server& server, TimeSources& time, const std::vector<Presentation>& presentations) {
-    for (const Presentation& presentation : presentations) {
-        time.take(presentation);
-        if (const auto* fix = std::get_if<Fix>(&presentation)) {
-            server.publishTpv(*fix);
-        } else if (const auto* sky = std::get_if<Sky>(&presentation)) {
-            server.publishSky(*sky);
-        } else if (const auto* gst = std::get_if<Gst>(&presentation)) {
-            server.publishGst(*gst);
-        }
+void publish(Server& server, TimeSources& time, const Presentation& presentation) {
+    time.take(presentation);
+    if (const auto* fix = std::get_if<Fix>(&presentation)) {
+        server.publishTpv(*fix);
+    } else if (const auto* sky = std::get_if<Sky>(&presentation)) {
+        server.publishSky(*sky);
+    } else if (const auto* gst = std::get_if<Gst>(&presentation)) {
+        server.publishGst(*gst);
     }
 }
 
@@ -163,18 +161,17 @@ int serve(const Options& options) {
 
     TimeSources time({options.chronySock, options.ntpShm, options.ppsDevice}, server);
 
-    // Event loop only: the sentences become reports as they arrive.
-    EpochAssembler assembler;
+    // Assembled on the reader thread (library_feed.h); the rate is the loop's.
     BadSentenceRate badSentences;
-    std::vector<Presentation> presentations;
+    std::unique_ptr<LibraryFeed> feed;  // made below: its hooks name the supervisor
     LineSupervisor supervisor(
         {options.libraryDevice,
          std::chrono::milliseconds(static_cast<int64_t>(options.silenceSeconds * 1000.0)), device,
          9600, options.device.empty()},
         {[&](std::optional<std::string> activated, int bps) {
-            asio::post(io, [&server, &assembler, &time, activated, bps] {
-                // What was half assembled belongs to the line that went away.
-                assembler.reset();
+            // Supervisor thread, which starts once the feed exists.
+            feed->newLine();
+            asio::post(io, [&server, &time, activated, bps] {
                 server.setLine(activated, bps);
                 time.setBaud(bps);
             });
@@ -186,28 +183,26 @@ int serve(const Options& options) {
             [&supervisor](bool up, int bps) { supervisor.setSource(up, bps); });
     }
 
-    LibraryFeed feed({[&] {
-                          asio::post(io, [&] {
-                              LibraryFeed::Batch batch = feed.drain();
-                              if (batch.dropped > 0) {
-                                  notice(
-                                      "%llu sentences dropped: the server fell behind the "
-                                      "library",
-                                      static_cast<unsigned long long>(batch.dropped));
-                              }
-                              for (SentenceEvent& sentence : batch.sentences) {
-                                  presentations.clear();
-                                  assembler.add(sentence.text, sentence.arrival, presentations);
-                                  if (server.sentencesWanted()) {
-                                      server.publishSentence(std::move(sentence.text));
-                                  }
-                                  publish(server, time, presentations);
-                              }
-                              badSentences.update(assembler.checksums(),
-                                                  std::chrono::steady_clock::now());
-                          });
-                      },
-                      [&supervisor] { supervisor.sentenceSeen(); }});
+    feed = std::make_unique<LibraryFeed>(LibraryFeed::Hooks{
+        [&] {
+            asio::post(io, [&] {
+                LibraryFeed::Batch batch = feed->drain();
+                if (batch.dropped > 0) {
+                    notice("%llu reports and sentences dropped: the server fell behind the library",
+                           static_cast<unsigned long long>(batch.dropped));
+                }
+                for (LibraryFeed::Item& item : batch.items) {
+                    if (auto* sentence = std::get_if<std::string>(&item)) {
+                        server.publishSentence(std::move(*sentence));
+                    } else {
+                        publish(server, time, std::get<Presentation>(item));
+                    }
+                }
+                badSentences.update(batch.checksums, std::chrono::steady_clock::now());
+            });
+        },
+        [&supervisor] { supervisor.sentenceSeen(); },
+        [&server] { return server.sentencesWanted(); }});
 
     std::atomic<bool> stopping{false};
     StopSignals signals(io, [&] {
@@ -217,7 +212,7 @@ int serve(const Options& options) {
         io.stop();
     });
 
-    feed.attach();
+    feed->attach();
     // Named for top and /proc/<pid>/task (the kernel keeps 15 characters).
     std::thread supervising([&supervisor] {
         pthread_setname_np(pthread_self(), "vyr-supervisor");
@@ -249,7 +244,7 @@ int serve(const Options& options) {
         playing.join();
     }
     supervising.join();  // the library is stopped: no callback runs any more
-    feed.detach();
+    feed->detach();
     Vyr_GPSPARSER_RegisterSimulater(nullptr);
     signals.close();
     return 0;
