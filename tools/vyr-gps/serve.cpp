@@ -202,7 +202,8 @@ int serve(const Options& options) {
             });
         },
         [&supervisor] { supervisor.sentenceSeen(); },
-        [&server] { return server.sentencesWanted(); }});
+        [&server] { return server.sentencesWanted(); },
+        [&server, &time] { return time.feedsClock() || server.timingWanted(); }});
 
     std::atomic<bool> stopping{false};
     StopSignals signals(io, [&] {
