@@ -5,16 +5,13 @@ namespace vyr::tool {
 LibraryFeed::LibraryFeed(Hooks hooks)
     : hooks_(std::move(hooks)), callbacks_(nullptr, &LibraryFeed::onSentence, this) {}
 
-void LibraryFeed::push(Item item, bool urgent, bool& wake) {
+void LibraryFeed::push(Item item, bool& wake) {
     if (queue_.size() >= kMaxQueued) {
         queue_.pop_front();
         ++dropped_;
     }
+    wake = wake || queue_.empty();
     queue_.push_back(std::move(item));
-    if (urgent && !wakeAsked_) {
-        wakeAsked_ = true;
-        wake = true;
-    }
 }
 
 // Reader thread, the library's lock held.
@@ -29,12 +26,10 @@ void LibraryFeed::onSentence(const char* sentence, uint32_t length, void* self) 
         feed->released_.clear();
         feed->assembler_.add(text, arrival, feed->released_);
         if (feed->hooks_.sentencesWanted()) {
-            feed->push(std::string(text), true, wake);
+            feed->push(std::string(text), wake);
         }
         for (Presentation& presentation : feed->released_) {
-            const bool urgent =
-                !std::holds_alternative<EpochEnd>(presentation) || feed->hooks_.epochEndWanted();
-            feed->push(std::move(presentation), urgent, wake);
+            feed->push(std::move(presentation), wake);
         }
     }
     if (wake) {
@@ -51,7 +46,6 @@ LibraryFeed::Batch LibraryFeed::drain() {
     Batch batch;
     std::lock_guard guard(lock_);
     batch.items.swap(queue_);
-    wakeAsked_ = false;
     batch.dropped = dropped_;
     dropped_ = 0;
     batch.checksums = assembler_.checksums();

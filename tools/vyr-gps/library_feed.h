@@ -3,8 +3,8 @@
 // reports there (assembler.h), so that the event loop is woken only when there
 // is something to send: a report, or the sentence itself for clients that
 // watch raw sentences. What it releases goes, in order, into a bounded queue;
-// the first urgent item since the last drain asks the event loop (through
-// wake) to drain it. Nothing here waits for a client.
+// the first item into an empty queue asks the event loop (through wake) to
+// drain it. Nothing here waits for a client.
 #pragma once
 
 #include <cstdint>
@@ -31,9 +31,6 @@ public:
         std::function<void()> wake;             // any thread: schedule drain()
         std::function<void()> sentenceSeen;     // reader thread: after every sentence
         std::function<bool()> sentencesWanted;  // reader thread: a client watches sentences
-        // Reader thread: the end of an epoch is awaited (a time sample goes
-        // out then). Otherwise it waits in the queue for the next report.
-        std::function<bool()> epochEndWanted;
     };
 
     explicit LibraryFeed(Hooks hooks);
@@ -62,16 +59,14 @@ public:
 
 private:
     static void onSentence(const char* sentence, uint32_t length, void* self);
-    // Under lock_. wake becomes true when the loop must be woken for item;
-    // urgent false queues it for the next wake.
-    void push(Item item, bool urgent, bool& wake);
+    // Under lock_.
+    void push(Item item, bool& wake);
 
     Hooks hooks_;
     std::mutex lock_;
     EpochAssembler assembler_;
     std::vector<Presentation> released_;  // reused: no allocation per sentence
     std::deque<Item> queue_;
-    bool wakeAsked_ = false;  // since the last drain
     uint64_t dropped_ = 0;
     // Last: unregistered first on destruction, before the queue goes.
     CallbackPair callbacks_;

@@ -202,8 +202,7 @@ int serve(const Options& options) {
             });
         },
         [&supervisor] { supervisor.sentenceSeen(); },
-        [&server] { return server.sentencesWanted(); },
-        [&server, &time] { return time.feedsClock() || server.timingWanted(); }});
+        [&server] { return server.sentencesWanted(); }});
 
     std::atomic<bool> stopping{false};
     StopSignals signals(io, [&] {

@@ -95,8 +95,6 @@ public:
     [[nodiscard]] int watchers() const { return watchers_.load(); }
     // Whether any client wants sentences (read by the feed on the reader thread).
     [[nodiscard]] bool sentencesWanted() const { return sentenceWatchers_.load() > 0; }
-    // Whether any client wants timing reports (TOFF, PPS); read as above.
-    [[nodiscard]] bool timingWanted() const { return timingWatchers_.load() > 0; }
 
     // For Client:
     void respond(Client& client, const Request& request, WatchPolicy& policy);
@@ -128,7 +126,6 @@ private:
     std::string lastSky_;
     std::atomic<int> watchers_{0};
     std::atomic<int> sentenceWatchers_{0};
-    std::atomic<int> timingWatchers_{0};
     bool stopped_ = false;
 };
 

@@ -91,8 +91,6 @@ public:
     // Event loop.
     void take(const Presentation& presentation) { publisher_->take(presentation); }
     void setBaud(int baud) { publisher_->setBaud(baud); }
-    // Any thread: whether samples go to a refclock (fixed at construction).
-    [[nodiscard]] bool feedsClock() const { return sock_ != nullptr || shm_ != nullptr; }
 
 private:
     void readPulses();
