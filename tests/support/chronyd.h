@@ -5,6 +5,7 @@
 // -c for the CSV form with "csv").
 #pragma once
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <stdlib.h>
@@ -53,17 +54,22 @@ public:
              << "bindcmdaddress " << dir_ << "/chronyd.sock\n"
              << "cmdport 0\nport 0\n";
         conf.close();
+        // Everything the child needs is made before the fork: it may only
+        // make system calls (see spawn in tool_process.h).
+        const std::string confPath = dir_ + "/chrony.conf";
+        const int logFd =
+            open((dir_ + "/chronyd.log").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
         pid_ = fork();
         if (pid_ == 0) {
-            const std::string log = dir_ + "/chronyd.log";
-            if (std::freopen(log.c_str(), "w", stderr) == nullptr ||
-                std::freopen(log.c_str(), "a", stdout) == nullptr) {
+            if (logFd < 0 || dup2(logFd, STDERR_FILENO) < 0 || dup2(logFd, STDOUT_FILENO) < 0) {
                 _exit(127);
             }
-            const std::string confPath = dir_ + "/chrony.conf";
             execlp("chronyd", "chronyd", "-x", "-d", "-u", "root", "-f", confPath.c_str(),
                    static_cast<char*>(nullptr));
             _exit(127);
+        }
+        if (logFd >= 0) {
+            close(logFd);
         }
         // Ready once its command socket answers.
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);

@@ -52,10 +52,14 @@ inline std::vector<std::string> tpvsIn(const std::vector<std::string>& received)
     return out;
 }
 
+// The command line is built before the fork: in a test with threads of its
+// own (a receiver's writer), the child may only exec, since an allocator lock
+// held by another thread at the fork is never released in the child.
 inline pid_t spawn(const std::string& command) {
+    const std::string line = "exec " + command;
     const pid_t pid = fork();
     if (pid == 0) {
-        execl("/bin/sh", "sh", "-c", ("exec " + command).c_str(), nullptr);
+        execl("/bin/sh", "sh", "-c", line.c_str(), nullptr);
         _exit(127);
     }
     return pid;
