@@ -18,7 +18,7 @@ void LibraryFeed::push(Item item, bool& wake) {
 void LibraryFeed::onSentence(const char* sentence, uint32_t length, void* self) {
     auto* feed = static_cast<LibraryFeed*>(self);
     const Arrival arrival = arrivalNow();
-    feed->hooks_.sentenceSeen();
+    feed->hooks_.sentenceSeen(arrival.steady);
     const std::string_view text(sentence, length);
     bool wake = false;
     {

@@ -7,6 +7,7 @@
 // drain it. Nothing here waits for a client.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -29,7 +30,8 @@ public:
 
     struct Hooks {
         std::function<void()> wake;             // any thread: schedule drain()
-        std::function<void()> sentenceSeen;     // reader thread: after every sentence
+        // Reader thread: after every sentence, with its arrival's steady clock.
+        std::function<void(std::chrono::steady_clock::time_point)> sentenceSeen;
         std::function<bool()> sentencesWanted;  // reader thread: a client watches sentences
     };
 

@@ -54,8 +54,8 @@ void LineSupervisor::setSource(bool up, int bps) {
     wake();
 }
 
-void LineSupervisor::sentenceSeen() {
-    lastSentence_.store(Clock::now().time_since_epoch().count());
+void LineSupervisor::sentenceSeen(Clock::time_point at) {
+    lastSentence_.store(at.time_since_epoch().count());
     if (awaitingSentence_.load() && awaitingSentence_.exchange(false)) {
         wake();
     }

@@ -60,12 +60,13 @@ public:
     // Any thread: the receiver behind a relayed line went away or is back,
     // sending at bps.
     void setSource(bool up, int bps);
-    // Reader thread (NMEA callback): a sentence was framed. Cheap: one clock
-    // read and an atomic test, a wake-up only at the end of a silence.
-    void sentenceSeen();
+    using Clock = std::chrono::steady_clock;
+
+    // Reader thread (NMEA callback): a sentence was framed at the given time.
+    // Cheap: an atomic store and test, a wake-up only at the end of a silence.
+    void sentenceSeen(Clock::time_point at);
 
 private:
-    using Clock = std::chrono::steady_clock;
 
     bool bringUp();
     void bringDown();

@@ -201,7 +201,7 @@ int serve(const Options& options) {
                 badSentences.update(batch.checksums, std::chrono::steady_clock::now());
             });
         },
-        [&supervisor] { supervisor.sentenceSeen(); },
+        [&supervisor](LineSupervisor::Clock::time_point at) { supervisor.sentenceSeen(at); },
         [&server] { return server.sentencesWanted(); }});
 
     std::atomic<bool> stopping{false};
