@@ -252,14 +252,17 @@ void Server::clientClosed(const std::shared_ptr<Client>& client) {
 void Server::countWatchers() {
     int reports = 0;
     int sentences = 0;
+    int timing = 0;
     for (const auto& client : clients_) {
         if (!client->closed() && client->policy().enable && watchesDevice(client->policy())) {
             ++reports;
             sentences += client->policy().wantsSentences() ? 1 : 0;
+            timing += client->policy().pps ? 1 : 0;
         }
     }
     watchers_.store(reports);
     sentenceWatchers_.store(sentences);
+    timingWatchers_ = timing;
 }
 
 void Server::stop() {

@@ -95,6 +95,9 @@ public:
     [[nodiscard]] int watchers() const { return watchers_.load(); }
     // Whether any client wants sentences (read by the feed on the reader thread).
     [[nodiscard]] bool sentencesWanted() const { return sentenceWatchers_.load() > 0; }
+    // Whether any client wants timing reports (TOFF, PPS). Event loop only:
+    // a report nobody takes is not formatted.
+    [[nodiscard]] bool timingWanted() const { return timingWatchers_ > 0; }
 
     // For Client:
     void respond(Client& client, const Request& request, WatchPolicy& policy);
@@ -126,6 +129,7 @@ private:
     std::string lastSky_;
     std::atomic<int> watchers_{0};
     std::atomic<int> sentenceWatchers_{0};
+    int timingWatchers_ = 0;
     bool stopped_ = false;
 };
 

@@ -86,7 +86,9 @@ TimeSources::TimeSources(const Config& config, Server& server) {
                         if (shm_) {
                             shm_->write(sample);
                         }
-                        server.publishTiming(toffReport(sample, server.deviceName()));
+                        if (server.timingWanted()) {
+                            server.publishTiming(toffReport(sample, server.deviceName()));
+                        }
                     },
                     [this, &server](const TimeSample& sample) {
                         if (pulseSock_) {
@@ -95,8 +97,10 @@ TimeSources::TimeSources(const Config& config, Server& server) {
                         if (pulseShm_) {
                             pulseShm_->write(sample);
                         }
-                        server.publishTiming(ppsReport(sample, server.deviceName(),
-                                                       pulseShm_ ? pulseShm_->name() : ""));
+                        if (server.timingWanted()) {
+                            server.publishTiming(ppsReport(sample, server.deviceName(),
+                                                           pulseShm_ ? pulseShm_->name() : ""));
+                        }
                     }};
     publisher_ = std::make_unique<TimePublisher>(std::move(sinks), pps_ ? &edges_ : nullptr);
     if (pps_) {
