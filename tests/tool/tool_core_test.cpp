@@ -5,11 +5,13 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <nlohmann/json.hpp>
 #include <regex>
 
 #include "assembler.h"
 #include "assembler_support.h"
+#include "json_line.h"
 #include "log_relay.h"
 #include "reports.h"
 #include "requests.h"
@@ -61,6 +63,60 @@ TEST(Reports, EveryFieldTheSentencesGiveInTheClientsNamesAndUnits) {
 
 // Places and motions whose earth-centred values are known without the
 // formulas: the axes' directions and the ellipsoid's two radii.
+// The reports of every second are written straight into text; they must read
+// as the same JSON that nlohmann-json writes for the other responses.
+TEST(Reports, WrittenLineIsTheJsonTheLibraryWouldWrite) {
+    const auto written = [](auto value) {
+        JsonLine line;
+        line.member("v", value);
+        return line.finish();
+    };
+    const auto dumped = [](auto value) { return nlohmann::ordered_json{{"v", value}}.dump(); };
+    // Where the layout changes (exponent, ".0", sign, zero, not finite).
+    for (const double value :
+         {0.0, -0.0, 1.0, -521.0, 0.1, 1e-4, 9.9999e-5, 1.99338e-07, 1e15, 999999999999999.0,
+          1.5e300, 5e-324, 48.117302057, static_cast<double>(NAN), static_cast<double>(INFINITY)}) {
+        EXPECT_EQ(written(value), dumped(value)) << value;
+    }
+    EXPECT_EQ(written(-1234567890123LL), dumped(-1234567890123LL));
+    EXPECT_EQ(written(size_t{20}), dumped(size_t{20}));
+    EXPECT_EQ(written(true), dumped(true));
+    for (const std::string& text : std::initializer_list<std::string>{
+             "/dev/ttyS1", "a\"b\\c", std::string("\x01\t\n\x1f\x7f", 5), "\xc3\xa9t\xc3\xa9",
+             "bad \xff byte"}) {
+        EXPECT_EQ(written(text),
+                  nlohmann::ordered_json({{"v", text}})
+                      .dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
+    }
+    // Any double: the same value back, in no more characters.
+    uint64_t bits = 0x9E3779B97F4A7C15;
+    for (int i = 0; i < 20000; ++i) {
+        bits = bits * 6364136223846793005ULL + 1442695040888963407ULL;
+        double value;
+        std::memcpy(&value, &bits, sizeof value);
+        const double degrees = static_cast<double>(bits >> 11) * 0x1p-53 * 360.0 - 180.0;
+        for (const double v : {value, degrees, std::round(degrees * 1e9) / 1e9}) {
+            const std::string text = written(v);
+            const auto back = nlohmann::json::parse(text)["v"];
+            if (std::isfinite(v)) {
+                ASSERT_EQ(back.get<double>(), v) << text;
+            }
+            ASSERT_LE(text.size(), dumped(v).size()) << text;
+        }
+    }
+    JsonLine nested;
+    nested.member("n", 1);
+    nested.beginArray("a");
+    for (int i = 0; i < 2; ++i) {
+        nested.beginObject();
+        nested.member("i", i);
+        nested.member("o", std::optional<int>());
+        nested.endObject();
+    }
+    nested.endArray();
+    EXPECT_EQ(nested.finish(), R"({"n":1,"a":[{"i":0},{"i":1}]})");
+}
+
 TEST(Fix, EarthCentredCoordinatesPointAlongTheRightAxes) {
     struct Case {
         double lat, lon, height, speed, track, climb;

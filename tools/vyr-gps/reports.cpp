@@ -5,6 +5,8 @@
 #include <ctime>
 #include <nlohmann/json.hpp>
 
+#include "json_line.h"
+
 namespace vyr::tool {
 
 namespace {
@@ -13,13 +15,6 @@ using Json = nlohmann::ordered_json;
 
 std::string line(const Json& object) {
     return object.dump(-1, ' ', false, Json::error_handler_t::replace);
-}
-
-template <typename T>
-void put(Json& object, const char* name, const std::optional<T>& value) {
-    if (value) {
-        object[name] = *value;
-    }
 }
 
 // The time of a report: dated times only, as clients read it as a date.
@@ -48,104 +43,113 @@ Json deviceObject(const DeviceInfo& device) {
 }  // namespace
 
 // Members in the order the clients' own reports use: each error estimate
-// after the value it belongs to.
+// after the value it belongs to. The reports of every second are written
+// straight into their text (json_line.h).
 std::string tpvReport(const Fix& fix, const std::string& device) {
-    Json report = {{"class", "TPV"}, {"device", device}, {"mode", fix.mode}};
+    JsonLine report;
+    report.member("class", "TPV");
+    report.member("device", device);
+    report.member("mode", fix.mode);
     if (fix.status && fix.mode >= 2) {
-        report["status"] = *fix.status;
+        report.member("status", *fix.status);
     }
     if (const auto time = reportTime(fix.time)) {
-        report["time"] = *time;
+        report.member("time", *time);
     }
     if (!fix.hasPosition()) {
-        return line(report);
+        return report.finish();
     }
     const ErrorEstimates& e = fix.errors;
-    put(report, "ept", e.ept);
-    report["lat"] = *fix.latitude;
-    report["lon"] = *fix.longitude;
+    report.member("ept", e.ept);
+    report.member("lat", *fix.latitude);
+    report.member("lon", *fix.longitude);
     if (fix.mode == 3) {
-        put(report, "altHAE", fix.altitudeHae);
-        put(report, "altMSL", fix.altitude);
-        put(report, "alt", fix.altitude);  // deprecated; older clients still read it
+        report.member("altHAE", fix.altitudeHae);
+        report.member("altMSL", fix.altitude);
+        report.member("alt", fix.altitude);  // deprecated; older clients still read it
     }
-    put(report, "epx", e.epx);
-    put(report, "epy", e.epy);
-    put(report, "epv", e.epv);
-    put(report, "track", fix.track);
-    put(report, "magtrack", fix.magtrack);
-    put(report, "magvar", fix.magvar);
-    put(report, "speed", fix.speed);
-    put(report, "climb", fix.climb);
-    put(report, "eps", e.eps);
-    put(report, "epd", e.epd);
-    put(report, "epc", e.epc);
+    report.member("epx", e.epx);
+    report.member("epy", e.epy);
+    report.member("epv", e.epv);
+    report.member("track", fix.track);
+    report.member("magtrack", fix.magtrack);
+    report.member("magvar", fix.magvar);
+    report.member("speed", fix.speed);
+    report.member("climb", fix.climb);
+    report.member("eps", e.eps);
+    report.member("epd", e.epd);
+    report.member("epc", e.epc);
     if (fix.mode == 3) {
-        put(report, "geoidSep", fix.geoidSeparation);
+        report.member("geoidSep", fix.geoidSeparation);
     }
-    put(report, "eph", e.eph);
-    put(report, "sep", e.sep);
+    report.member("eph", e.eph);
+    report.member("sep", e.sep);
     if (fix.ecef) {
-        report["ecefx"] = fix.ecef->x;
-        report["ecefy"] = fix.ecef->y;
-        report["ecefz"] = fix.ecef->z;
-        put(report, "ecefpAcc", e.sep);
+        report.member("ecefx", fix.ecef->x);
+        report.member("ecefy", fix.ecef->y);
+        report.member("ecefz", fix.ecef->z);
+        report.member("ecefpAcc", e.sep);
     }
     if (fix.ecefVelocity) {
-        report["ecefvx"] = fix.ecefVelocity->x;
-        report["ecefvy"] = fix.ecefVelocity->y;
-        report["ecefvz"] = fix.ecefVelocity->z;
+        report.member("ecefvx", fix.ecefVelocity->x);
+        report.member("ecefvy", fix.ecefVelocity->y);
+        report.member("ecefvz", fix.ecefVelocity->z);
         if (e.eps && e.epc) {
-            report["ecefvAcc"] = std::round(std::hypot(*e.eps, *e.epc) * 1000.0) / 1000.0;
+            report.member("ecefvAcc", std::round(std::hypot(*e.eps, *e.epc) * 1000.0) / 1000.0);
         }
     }
-    return line(report);
+    return report.finish();
 }
 
 std::string skyReport(const Sky& sky, const std::string& device) {
-    Json report = {{"class", "SKY"}, {"device", device}};
+    JsonLine report;
+    report.member("class", "SKY");
+    report.member("device", device);
     if (const auto time = reportTime(sky.time)) {
-        report["time"] = *time;
+        report.member("time", *time);
     }
-    put(report, "xdop", sky.dops.x);
-    put(report, "ydop", sky.dops.y);
-    put(report, "vdop", sky.dops.v);
-    put(report, "tdop", sky.dops.t);
-    put(report, "hdop", sky.dops.h);
-    put(report, "gdop", sky.dops.g);
-    put(report, "pdop", sky.dops.p);
-    report["nSat"] = sky.satellites.size();
-    report["uSat"] = sky.used();
-    Json satellites = Json::array();
+    report.member("xdop", sky.dops.x);
+    report.member("ydop", sky.dops.y);
+    report.member("vdop", sky.dops.v);
+    report.member("tdop", sky.dops.t);
+    report.member("hdop", sky.dops.h);
+    report.member("gdop", sky.dops.g);
+    report.member("pdop", sky.dops.p);
+    report.member("nSat", sky.satellites.size());
+    report.member("uSat", sky.used());
+    report.beginArray("satellites");
     for (const Satellite& sat : sky.satellites) {
-        Json entry = {{"PRN", sat.id.prn}};
+        report.beginObject();
+        report.member("PRN", sat.id.prn);
         if (sat.id.gnssid) {
-            entry["gnssid"] = *sat.id.gnssid;
-            entry["svid"] = *sat.id.svid;
+            report.member("gnssid", *sat.id.gnssid);
+            report.member("svid", *sat.id.svid);
         }
-        put(entry, "el", sat.elevation);
-        put(entry, "az", sat.azimuth);
-        put(entry, "ss", sat.snr);
-        entry["used"] = sat.used;
-        satellites.push_back(std::move(entry));
+        report.member("el", sat.elevation);
+        report.member("az", sat.azimuth);
+        report.member("ss", sat.snr);
+        report.member("used", sat.used);
+        report.endObject();
     }
-    report["satellites"] = std::move(satellites);
-    return line(report);
+    report.endArray();
+    return report.finish();
 }
 
 std::string gstReport(const Gst& gst, const std::string& device) {
-    Json report = {{"class", "GST"}, {"device", device}};
+    JsonLine report;
+    report.member("class", "GST");
+    report.member("device", device);
     if (const auto time = reportTime(gst.time)) {
-        report["time"] = *time;
+        report.member("time", *time);
     }
-    put(report, "rms", gst.rms);
-    put(report, "major", gst.major);
-    put(report, "minor", gst.minor);
-    put(report, "orient", gst.orient);
-    put(report, "lat", gst.lat);
-    put(report, "lon", gst.lon);
-    put(report, "alt", gst.alt);
-    return line(report);
+    report.member("rms", gst.rms);
+    report.member("major", gst.major);
+    report.member("minor", gst.minor);
+    report.member("orient", gst.orient);
+    report.member("lat", gst.lat);
+    report.member("lon", gst.lon);
+    report.member("alt", gst.alt);
+    return report.finish();
 }
 
 std::string versionResponse(const std::string& release) {
