@@ -183,7 +183,17 @@ bool EpochAssembler::opensEpoch(const Parsed& p, std::string_view sentence) cons
 }
 
 void EpochAssembler::open(std::string_view sentence, const Arrival& arrival) {
+    // A new epoch in the room of the last one's lists: no allocation per second.
+    std::vector<Gsa> gsas = std::move(epoch_.gsas);
+    std::vector<Series> series = std::move(epoch_.series);
+    std::vector<Satellite> satellites = std::move(epoch_.satellites);
+    gsas.clear();
+    series.clear();
+    satellites.clear();
     epoch_ = Epoch{};
+    epoch_.gsas = std::move(gsas);
+    epoch_.series = std::move(series);
+    epoch_.satellites = std::move(satellites);
     epoch_.serial = ++serials_;
     epoch_.timing.firstSentenceRealtime = arrival.realtime;
     epoch_.timing.firstSentenceLength = static_cast<uint32_t>(sentence.size());
@@ -292,9 +302,9 @@ void EpochAssembler::takeGsv(const GpsGsv& gsv, std::string_view sentence) {
     }
 }
 
-EpochAssembler::Shape EpochAssembler::expected() const {
+EpochAssembler::Shape EpochAssembler::combined(const std::deque<Shape>& shapes) {
     Shape want;
-    for (const Shape& shape : shapes_) {
+    for (const Shape& shape : shapes) {
         want.rmc = want.rmc || shape.rmc;
         want.gga = want.gga || shape.gga;
         want.gst = want.gst || shape.gst;
@@ -312,7 +322,7 @@ bool EpochAssembler::tpvReady() const {
     if (!epoch_.rmc || epoch_.tpvSent || shapes_.empty()) {
         return false;  // the first epoch waits for its end: what follows the RMC is not known
     }
-    const Shape want = expected();
+    const Shape& want = expected();
     return (!want.gga || epoch_.gga) && (want.gsas == 0 || !epoch_.gsas.empty()) &&
            (!want.gst || epoch_.gst);
 }
@@ -325,7 +335,7 @@ bool EpochAssembler::skyReady() const {
         return std::any_of(epoch_.series.begin(), epoch_.series.end(),
                            [&key](const Series& s) { return s.key == key && s.complete; });
     };
-    const Shape want = expected();
+    const Shape& want = expected();
     if (!std::all_of(epoch_.series.begin(), epoch_.series.end(),
                      [](const Series& s) { return s.complete; }) ||
         !std::all_of(want.series.begin(), want.series.end(), complete)) {
@@ -385,6 +395,7 @@ void EpochAssembler::close(std::vector<Presentation>& out) {
     if (shapes_.size() > 2) {
         shapes_.pop_front();
     }
+    expected_ = combined(shapes_);
 }
 
 }  // namespace vyr::tool

@@ -145,7 +145,10 @@ private:
     void takeGsv(const GpsGsv& gsv, std::string_view sentence);
     void release(std::vector<Presentation>& out);
 
-    [[nodiscard]] Shape expected() const;
+    // What the last two closed epochs held between them; kept with shapes_,
+    // as every sentence asks it.
+    [[nodiscard]] const Shape& expected() const { return expected_; }
+    [[nodiscard]] static Shape combined(const std::deque<Shape>& shapes);
     [[nodiscard]] bool tpvReady() const;
     [[nodiscard]] bool skyReady() const;
     [[nodiscard]] const GpsGga* ggaOfTheRmcSecond() const;
@@ -171,6 +174,7 @@ private:
     std::optional<std::chrono::steady_clock::time_point> lastArrival_;
     uint64_t serials_ = 0;
     std::deque<Shape> shapes_;  // the last two closed epochs
+    Shape expected_;            // combined(shapes_)
     std::vector<Position> positions_;
     std::optional<Fix> lastFix_;  // for the climb
     std::optional<TimeOfDay> lastTpvTime_;
