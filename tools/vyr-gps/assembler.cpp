@@ -183,17 +183,7 @@ bool EpochAssembler::opensEpoch(const Parsed& p, std::string_view sentence) cons
 }
 
 void EpochAssembler::open(std::string_view sentence, const Arrival& arrival) {
-    // A new epoch in the room of the last one's lists: no allocation per second.
-    std::vector<Gsa> gsas = std::move(epoch_.gsas);
-    std::vector<Series> series = std::move(epoch_.series);
-    std::vector<Satellite> satellites = std::move(epoch_.satellites);
-    gsas.clear();
-    series.clear();
-    satellites.clear();
     epoch_ = Epoch{};
-    epoch_.gsas = std::move(gsas);
-    epoch_.series = std::move(series);
-    epoch_.satellites = std::move(satellites);
     epoch_.serial = ++serials_;
     epoch_.timing.firstSentenceRealtime = arrival.realtime;
     epoch_.timing.firstSentenceLength = static_cast<uint32_t>(sentence.size());

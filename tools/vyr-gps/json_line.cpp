@@ -74,34 +74,10 @@ std::string JsonLine::finish() {
     return std::move(text_);
 }
 
+// Escaped by nlohmann-json itself (with its UTF-8 replacement): the reports'
+// strings are the device path and the time, a few per report.
 void JsonLine::string(std::string_view value) {
-    for (const char c : value) {
-        if (static_cast<unsigned char>(c) >= 0x80) {
-            // Bytes outside ASCII: checked as UTF-8 and replaced where they
-            // are not, as nlohmann-json does it.
-            text_ += nlohmann::json(std::string(value))
-                         .dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
-            return;
-        }
-    }
-    text_ += '"';
-    for (const char c : value) {
-        if (c == '"' || c == '\\') {
-            text_ += '\\';
-            text_ += c;
-        } else if (static_cast<unsigned char>(c) >= 0x20) {
-            text_ += c;
-        } else if (const char* named = c != '\0' ? std::strchr("\bb\ff\nn\rr\tt", c) : nullptr) {
-            text_ += '\\';
-            text_ += named[1];  // the letter after the control character
-        } else {
-            static constexpr char kHex[] = "0123456789abcdef";
-            text_ += "\\u00";
-            text_ += kHex[(c >> 4) & 0xF];
-            text_ += kHex[c & 0xF];
-        }
-    }
-    text_ += '"';
+    text_ += nlohmann::json(value).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
 void JsonLine::integer(long long value) {

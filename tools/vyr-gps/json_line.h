@@ -4,7 +4,7 @@
 // as nlohmann-json's compact dump of the same members in the same order, which
 // the other responses use: integers as integers, floating-point numbers with
 // ".0" when integral and an exponent below 1e-4 or from 1e15 on, a value that
-// is not finite as null, strings escaped alike. The digits of a number are the
+// is not finite as null, strings escaped by nlohmann-json. The digits of a number are the
 // shortest that read back as the same double; nlohmann-json's are that too but
 // in about one number in a thousand, where it writes a digit more (99.462597916
 // rather than 99.46259791600001).

@@ -29,7 +29,7 @@ public:
     static constexpr size_t kMaxQueued = 4096;
 
     struct Hooks {
-        std::function<void()> wake;             // any thread: schedule drain()
+        std::function<void()> wake;  // any thread: schedule drain()
         // Reader thread: after every sentence, with its arrival's steady clock.
         std::function<void(std::chrono::steady_clock::time_point)> sentenceSeen;
         std::function<bool()> sentencesWanted;  // reader thread: a client watches sentences

@@ -67,7 +67,6 @@ public:
     void sentenceSeen(Clock::time_point at);
 
 private:
-
     bool bringUp();
     void bringDown();
     // Waits up to timeout (forever: nullopt) for a hang-up of the watched

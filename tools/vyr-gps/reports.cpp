@@ -40,15 +40,21 @@ Json deviceObject(const DeviceInfo& device) {
     return object;
 }
 
+// A report's first members: its class and the device it comes from.
+JsonLine reportOf(const char* kind, const std::string& device) {
+    JsonLine report;
+    report.member("class", kind);
+    report.member("device", device);
+    return report;
+}
+
 }  // namespace
 
 // Members in the order the clients' own reports use: each error estimate
 // after the value it belongs to. The reports of every second are written
 // straight into their text (json_line.h).
 std::string tpvReport(const Fix& fix, const std::string& device) {
-    JsonLine report;
-    report.member("class", "TPV");
-    report.member("device", device);
+    JsonLine report = reportOf("TPV", device);
     report.member("mode", fix.mode);
     if (fix.status && fix.mode >= 2) {
         report.member("status", *fix.status);
@@ -102,9 +108,7 @@ std::string tpvReport(const Fix& fix, const std::string& device) {
 }
 
 std::string skyReport(const Sky& sky, const std::string& device) {
-    JsonLine report;
-    report.member("class", "SKY");
-    report.member("device", device);
+    JsonLine report = reportOf("SKY", device);
     if (const auto time = reportTime(sky.time)) {
         report.member("time", *time);
     }
@@ -136,9 +140,7 @@ std::string skyReport(const Sky& sky, const std::string& device) {
 }
 
 std::string gstReport(const Gst& gst, const std::string& device) {
-    JsonLine report;
-    report.member("class", "GST");
-    report.member("device", device);
+    JsonLine report = reportOf("GST", device);
     if (const auto time = reportTime(gst.time)) {
         report.member("time", *time);
     }

@@ -1,6 +1,7 @@
 #include "server.h"
 
 #include "notice.h"
+#include "timing_reports.h"
 #include "tool_error.h"
 
 namespace vyr::tool {
@@ -129,6 +130,18 @@ void Server::publishReport(const std::string& report) {
             watchesDevice(client->policy())) {
             client->send(text);
         }
+    }
+}
+
+void Server::publishToff(const TimeSample& sample) {
+    if (timingWatchers_ > 0) {
+        publishTiming(toffReport(sample, config_.device));
+    }
+}
+
+void Server::publishPps(const TimeSample& sample, const std::string& shm) {
+    if (timingWatchers_ > 0) {
+        publishTiming(ppsReport(sample, config_.device, shm));
     }
 }
 

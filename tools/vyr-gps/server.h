@@ -15,6 +15,7 @@
 #include "fix.h"
 #include "reports.h"
 #include "requests.h"
+#include "time_sample.h"
 
 namespace vyr::tool {
 
@@ -80,9 +81,11 @@ public:
     void publishTpv(const Fix& fix);
     void publishSky(const Sky& sky);
     void publishGst(const Gst& gst);
-    // A TOFF or PPS report to every client that watches with "pps":true.
-    void publishTiming(const std::string& report);
-    [[nodiscard]] const std::string& deviceName() const { return config_.device; }
+    // A TOFF report of a time sample, and a PPS report of a pulse sample
+    // (shm: the shared-memory segment it also went to, or empty), to every
+    // client that watches with "pps":true; nothing is formatted without one.
+    void publishToff(const TimeSample& sample);
+    void publishPps(const TimeSample& sample, const std::string& shm);
     // One framed sentence to every client that watches sentences.
     void publishSentence(std::string sentence);
     // The line came up (activated: ISO 8601 time) at bps, or went down
@@ -95,9 +98,6 @@ public:
     [[nodiscard]] int watchers() const { return watchers_.load(); }
     // Whether any client wants sentences (read by the feed on the reader thread).
     [[nodiscard]] bool sentencesWanted() const { return sentenceWatchers_.load() > 0; }
-    // Whether any client wants timing reports (TOFF, PPS). Event loop only:
-    // a report nobody takes is not formatted.
-    [[nodiscard]] bool timingWanted() const { return timingWatchers_ > 0; }
 
     // For Client:
     void respond(Client& client, const Request& request, WatchPolicy& policy);
@@ -109,6 +109,7 @@ private:
     void accept();
     void countWatchers();
     void publishReport(const std::string& report);
+    void publishTiming(const std::string& report);
     [[nodiscard]] DeviceInfo device() const;
     // Whether the policy watches this server's device (no filter, or its path).
     [[nodiscard]] bool watchesDevice(const WatchPolicy& policy) const;
@@ -129,7 +130,7 @@ private:
     std::string lastSky_;
     std::atomic<int> watchers_{0};
     std::atomic<int> sentenceWatchers_{0};
-    int timingWatchers_ = 0;
+    int timingWatchers_ = 0;  // event loop only
     bool stopped_ = false;
 };
 

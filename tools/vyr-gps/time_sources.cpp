@@ -8,7 +8,6 @@
 #include "notice.h"
 #include "ntp_shm.h"
 #include "server.h"
-#include "timing_reports.h"
 #include "tool_error.h"
 
 namespace vyr::tool {
@@ -86,9 +85,7 @@ TimeSources::TimeSources(const Config& config, Server& server) {
                         if (shm_) {
                             shm_->write(sample);
                         }
-                        if (server.timingWanted()) {
-                            server.publishTiming(toffReport(sample, server.deviceName()));
-                        }
+                        server.publishToff(sample);
                     },
                     [this, &server](const TimeSample& sample) {
                         if (pulseSock_) {
@@ -97,10 +94,7 @@ TimeSources::TimeSources(const Config& config, Server& server) {
                         if (pulseShm_) {
                             pulseShm_->write(sample);
                         }
-                        if (server.timingWanted()) {
-                            server.publishTiming(ppsReport(sample, server.deviceName(),
-                                                           pulseShm_ ? pulseShm_->name() : ""));
-                        }
+                        server.publishPps(sample, pulseShm_ ? pulseShm_->name() : "");
                     }};
     publisher_ = std::make_unique<TimePublisher>(std::move(sinks), pps_ ? &edges_ : nullptr);
     if (pps_) {
